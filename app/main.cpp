@@ -1,0 +1,6 @@
+#include "startup/ModMain.h"
+
+int main(int argc, char** argv)
+{
+    return gst::runApplication(argc, argv);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+namespace gst
+{
+
+// What the login component supplies: the SQL Server instance and the password
+// of the database login "sa", plus the ODBC driver to reach it through.
+struct LoginSettings {
+    QString serverName;
+    QString pwd;
+    QString driver;  // empty: the platform's default SQL Server driver
+    QString options; // extra connection-string attributes
+};
+
+// The default driver when the settings name none.
+QString defaultOdbcDriver();
+
+// "<config folder>/talvex/login.ini".
+QString loginSettingsPath();
+
+// Reads and checks the settings file. Raises AppError(err::kLoginSettings) when
+// it is missing, unreadable, lacks ServerName, or may be read by group or others.
+LoginSettings readLoginSettings();
+LoginSettings readLoginSettingsFrom(const QString& path);
+
+// Parses "key=value" lines; an optional "[General]" header; values kept exactly as
+// written (backslashes included); keys case-insensitive.
+LoginSettings parseLoginSettings(const QByteArray& content);
+
+} // namespace gst

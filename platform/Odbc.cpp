@@ -1,0 +1,668 @@
+#include "platform/Odbc.h"
+
+#include "platform/Error.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+
+namespace gst
+{
+
+namespace
+{
+
+constexpr SQLULEN kLoginTimeoutSeconds = 15;
+constexpr int kSqliteBusyTimeoutMs = 5000;
+
+Connection::TraceHook& traceHook()
+{
+    static Connection::TraceHook hook;
+    return hook;
+}
+
+std::u16string toWide(const QString& s)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
+}
+
+SQLWCHAR* wideData(std::u16string& s)
+{
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+QString fromWide(const SQLWCHAR* data, SQLLEN chars)
+{
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(data), static_cast<qsizetype>(chars));
+}
+
+std::vector<DiagRecord> readDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    std::vector<DiagRecord> records;
+    if (!handle)
+        return records;
+    for (SQLSMALLINT i = 1; i < 64; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[2048] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc =
+            SQLGetDiagRecW(handleType, handle, i, state, &native, message,
+                           static_cast<SQLSMALLINT>(sizeof(message) / sizeof(message[0])), &length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        DiagRecord r;
+        r.sqlState = fromWide(state, 5);
+        r.nativeError = native;
+        const SQLLEN shown = std::min<SQLLEN>(length, sizeof(message) / sizeof(message[0]) - 1);
+        r.message = fromWide(message, shown);
+        records.push_back(r);
+    }
+    return records;
+}
+
+bool isCharacterType(SQLSMALLINT t)
+{
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR ||
+           t == SQL_WLONGVARCHAR || t == -150 /* sql_variant */ || t == SQL_GUID;
+}
+
+bool isIntegerType(SQLSMALLINT t)
+{
+    return t == SQL_TINYINT || t == SQL_SMALLINT || t == SQL_INTEGER || t == SQL_BIGINT;
+}
+
+bool isDateTimeType(SQLSMALLINT t)
+{
+    return t == SQL_TYPE_TIMESTAMP || t == SQL_TYPE_DATE || t == SQL_TYPE_TIME || t == SQL_DATETIME ||
+           t == SQL_TIMESTAMP || t == SQL_DATE || t == SQL_TIME || t == -154 /* time2 */ ||
+           t == -155 /* datetimeoffset */;
+}
+
+bool isBinaryType(SQLSMALLINT t)
+{
+    return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
+}
+
+// Integers, then other numbers, else the text itself: for columns whose type the
+// driver does not know (SQLite expressions).
+Value inferFromText(const QString& text)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    const qlonglong i = t.toLongLong(&ok);
+    if (ok)
+        return Value::integer(i);
+    const double d = t.toDouble(&ok);
+    if (ok && !t.isEmpty())
+        return Value::real(d);
+    return Value::text(text);
+}
+
+} // namespace
+
+long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting)
+{
+    bool databaseUnavailable = false;
+    bool loginRefused = false;
+    bool unreachable = false;
+    for (const DiagRecord& r : records) {
+        if (r.nativeError == 4060) // the server is up but cannot open the database named
+            databaseUnavailable = true;
+        if (r.sqlState == QLatin1String("28000") || r.nativeError == 18456)
+            loginRefused = true;
+        if (r.sqlState.startsWith(QLatin1String("08")) || r.sqlState == QLatin1String("HYT00") ||
+            r.sqlState == QLatin1String("HYT01") || r.sqlState.startsWith(QLatin1String("IM0")))
+            unreachable = true;
+    }
+    if (databaseUnavailable)
+        return err::kGenericFailure;
+    if (loginRefused)
+        return err::kLoginFailed;
+    if (unreachable || connecting)
+        return err::kGenericFailure;
+    return err::kCommandError;
+}
+
+QString describeDiagnostics(const std::vector<DiagRecord>& records)
+{
+    QStringList lines;
+    for (const DiagRecord& r : records) {
+        if (!r.message.isEmpty() && !lines.contains(r.message))
+            lines << r.message;
+    }
+    if (lines.isEmpty())
+        return QStringLiteral("The database driver reported a failure without a description.");
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool isSqliteDriver(const QString& driver)
+{
+    return driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+}
+
+bool isFreeTdsDriver(const QString& driver)
+{
+    return driver.contains(QLatin1String("freetds"), Qt::CaseInsensitive) ||
+           driver.contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
+}
+
+QString quoteConnectionValue(const QString& value)
+{
+    const bool needsBraces = value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('}')) ||
+                             value.contains(QLatin1Char('{')) || value.contains(QLatin1Char('=')) ||
+                             (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    if (!needsBraces)
+        return value;
+    QString v = value;
+    v.replace(QLatin1String("}"), QLatin1String("}}"));
+    return QLatin1Char('{') + v + QLatin1Char('}');
+}
+
+QString sqliteDatabasePath(const ConnectionTarget& target)
+{
+    return QDir(target.dataSource).filePath(target.catalog + QLatin1String(".db"));
+}
+
+QString buildConnectionString(const ConnectionTarget& target)
+{
+    QString driver = target.driver;
+    driver.replace(QLatin1String("}"), QLatin1String("}}"));
+    QString s = QStringLiteral("DRIVER={%1};").arg(driver);
+    if (isSqliteDriver(target.driver)) {
+        s += QStringLiteral("Database=%1;NoCreat=1;Timeout=%2;")
+                 .arg(quoteConnectionValue(sqliteDatabasePath(target)))
+                 .arg(kSqliteBusyTimeoutMs);
+    } else {
+        QString server = target.dataSource;
+        QString port;
+        const int comma = server.lastIndexOf(QLatin1Char(','));
+        if (isFreeTdsDriver(target.driver) && comma > 0) {
+            // FreeTDS takes the port as its own attribute; a named instance
+            // (host\INSTANCE) is passed without one so that it is looked up.
+            port = server.mid(comma + 1).trimmed();
+            server = server.left(comma).trimmed();
+        }
+        s += QStringLiteral("Server=%1;").arg(quoteConnectionValue(server));
+        if (!port.isEmpty())
+            s += QStringLiteral("Port=%1;").arg(quoteConnectionValue(port));
+        s += QStringLiteral("Database=%1;UID=%2;PWD=%3;")
+                 .arg(quoteConnectionValue(target.catalog), quoteConnectionValue(target.userId),
+                      quoteConnectionValue(target.password));
+        if (isFreeTdsDriver(target.driver))
+            s += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
+    }
+    const QString options = target.options.trimmed();
+    if (!options.isEmpty()) {
+        s += options;
+        if (!options.endsWith(QLatin1Char(';')))
+            s += QLatin1Char(';');
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------- Connection
+
+Connection::Connection() = default;
+
+Connection::~Connection()
+{
+    if (m_dbc) {
+        if (m_open)
+            SQLDisconnect(static_cast<SQLHDBC>(m_dbc));
+        SQLFreeHandle(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc));
+    }
+    if (m_env)
+        SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(m_env));
+}
+
+void Connection::setTraceHook(TraceHook hook)
+{
+    traceHook() = std::move(hook);
+}
+
+void Connection::trace(const QString& sql) const
+{
+    if (traceHook())
+        traceHook()(sql);
+}
+
+void Connection::setProvider(const QString& provider)
+{
+    m_provider = provider;
+}
+
+void Connection::setProperty(const QString& name, const QString& value)
+{
+    if (name.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0)
+        m_target.dataSource = value;
+    else if (name.compare(QLatin1String("Initial Catalog"), Qt::CaseInsensitive) == 0)
+        m_target.catalog = value;
+    else if (name.compare(QLatin1String("User ID"), Qt::CaseInsensitive) == 0)
+        m_target.userId = value;
+    else if (name.compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0)
+        m_target.password = value;
+    else
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Item cannot be found in the collection corresponding "
+                                      "to the requested name or ordinal: %1")
+                           .arg(name));
+}
+
+void Connection::setDriver(const QString& driver, const QString& options)
+{
+    m_target.driver = driver;
+    m_target.options = options;
+}
+
+bool Connection::isOpen() const
+{
+    return m_open;
+}
+
+void Connection::raiseFrom(short handleType, void* handle, bool connecting) const
+{
+    const std::vector<DiagRecord> records = readDiagnostics(handleType, handle);
+    throw AppError(classifyDiagnostics(records, connecting), describeDiagnostics(records));
+}
+
+void Connection::open()
+{
+    if (m_open)
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Operation is not allowed when the object is open."));
+    if (m_provider.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) != 0)
+        throw AppError(err::kGenericFailure,
+                       QStringLiteral("Provider cannot be found. It may not be properly installed."));
+    if (m_target.driver.isEmpty())
+        throw AppError(err::kGenericFailure, QStringLiteral("No ODBC driver is named for the connection."));
+
+    if (isSqliteDriver(m_target.driver)) {
+        // A catalog is a file in the folder; it never names a path of its own and
+        // a missing file is never created.
+        const QString& catalog = m_target.catalog;
+        if (catalog.isEmpty() || catalog.contains(QLatin1Char('/')) || catalog.contains(QLatin1Char('\\')) ||
+            catalog.contains(QChar(0)) || !QFileInfo(sqliteDatabasePath(m_target)).isFile())
+            throw AppError(err::kGenericFailure,
+                           QStringLiteral("Cannot open database \"%1\": no such database.").arg(catalog));
+    }
+
+    if (!m_env) {
+        SQLHENV env = nullptr;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+            throw AppError(err::kGenericFailure,
+                           QStringLiteral("The ODBC driver manager could not be loaded."));
+        m_env = env;
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    }
+    if (!m_dbc) {
+        SQLHDBC dbc = nullptr;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, static_cast<SQLHENV>(m_env), &dbc)))
+            raiseFrom(SQL_HANDLE_ENV, m_env, true);
+        m_dbc = dbc;
+        SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+    }
+
+    std::u16string cs = toWide(buildConnectionString(m_target));
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnectW(
+        static_cast<SQLHDBC>(m_dbc), nullptr, wideData(cs), static_cast<SQLSMALLINT>(cs.size()), out,
+        static_cast<SQLSMALLINT>(sizeof(out) / sizeof(out[0])), &outLength, SQL_DRIVER_NOPROMPT);
+    // The connection string holds the password: wipe our copy at once.
+    std::fill(cs.begin(), cs.end(), u'\0');
+    std::fill(std::begin(out), std::end(out), 0);
+    if (!SQL_SUCCEEDED(rc))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, true);
+    m_open = true;
+}
+
+void* Connection::allocStatement()
+{
+    if (!m_open)
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Operation is not allowed when the object is closed."));
+    SQLHSTMT stmt = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(m_dbc), &stmt)))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+    return stmt;
+}
+
+namespace
+{
+
+// Binds text parameters; the buffers must outlive the execution.
+void bindParams(SQLHSTMT stmt, const Params& params, std::vector<std::u16string>& buffers,
+                std::vector<SQLLEN>& lengths)
+{
+    buffers.clear();
+    lengths.clear();
+    buffers.reserve(params.size());
+    lengths.reserve(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+        buffers.push_back(toWide(params[i]));
+        buffers.back().push_back(u'\0');
+        lengths.push_back(static_cast<SQLLEN>((buffers.back().size() - 1) * sizeof(SQLWCHAR)));
+    }
+    for (size_t i = 0; i < params.size(); ++i) {
+        const SQLULEN columnSize = std::max<SQLULEN>(1, buffers[i].size() - 1);
+        SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                         columnSize, 0, wideData(buffers[i]),
+                         static_cast<SQLLEN>(buffers[i].size() * sizeof(SQLWCHAR)), &lengths[i]);
+    }
+}
+
+} // namespace
+
+void Connection::execute(const QString& sql, const Params& params)
+{
+    trace(sql);
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
+    std::vector<std::u16string> buffers;
+    std::vector<SQLLEN> lengths;
+    bindParams(stmt, params, buffers, lengths);
+    std::u16string text = toWide(sql);
+    SQLRETURN rc = SQLExecDirectW(stmt, wideData(text), static_cast<SQLINTEGER>(text.size()));
+    // An update that matches no row answers SQL_NO_DATA: not a failure.
+    bool failed = !(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA);
+    // A procedure may report its error in a later result; walk them all.
+    while (!failed) {
+        rc = SQLMoreResults(stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc))
+            failed = true;
+    }
+    if (failed) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)
+{
+    trace(sql);
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
+    std::vector<std::u16string> buffers;
+    std::vector<SQLLEN> lengths;
+    bindParams(stmt, params, buffers, lengths);
+    std::u16string text = toWide(sql);
+    const SQLRETURN rc = SQLExecDirectW(stmt, wideData(text), static_cast<SQLINTEGER>(text.size()));
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    }
+    SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    ++m_openStatements;
+    return std::unique_ptr<ResultSet>(new ResultSet(this, stmt));
+}
+
+void Connection::beginTrans()
+{
+    if (!m_open)
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Operation is not allowed when the object is closed."));
+    if (m_inTransaction)
+        throw AppError(err::kCommandError,
+                       QStringLiteral("A transaction is already open on this connection."));
+    trace(QStringLiteral("BEGIN TRANSACTION"));
+    const SQLRETURN rc = SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+    if (!SQL_SUCCEEDED(rc))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+    m_inTransaction = true;
+}
+
+void Connection::commitTrans()
+{
+    if (!m_inTransaction)
+        throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
+    trace(QStringLiteral("COMMIT"));
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_COMMIT);
+    if (!SQL_SUCCEEDED(rc))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false); // still in the transaction: the caller rolls back
+    m_inTransaction = false;
+    SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
+                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
+void Connection::rollbackTrans()
+{
+    if (!m_inTransaction)
+        throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
+    trace(QStringLiteral("ROLLBACK"));
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_ROLLBACK);
+    m_inTransaction = false;
+    SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
+                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    if (!SQL_SUCCEEDED(rc))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+}
+
+// ---------------------------------------------------------------- ResultSet
+
+ResultSet::ResultSet(Connection* connection, void* stmt) : m_connection(connection), m_stmt(stmt)
+{
+    SQLSMALLINT count = 0;
+    SQLNumResultCols(static_cast<SQLHSTMT>(m_stmt), &count);
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeColW(static_cast<SQLHSTMT>(m_stmt), i, name, 255, &nameLength, &type, &size, &digits,
+                        &nullable);
+        Column c;
+        c.name = fromWide(name, std::min<SQLSMALLINT>(nameLength, 255));
+        c.sqlType = type;
+        m_columns.push_back(c);
+    }
+}
+
+ResultSet::~ResultSet()
+{
+    close();
+}
+
+void ResultSet::close()
+{
+    if (!m_stmt)
+        return;
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
+    SQLCloseCursor(stmt);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    m_stmt = nullptr;
+    --m_connection->m_openStatements;
+}
+
+QString ResultSet::columnName(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Item cannot be found in the collection corresponding to "
+                                      "the requested name or ordinal."));
+    return m_columns[static_cast<size_t>(index)].name;
+}
+
+bool ResultSet::next()
+{
+    if (!m_stmt)
+        return false;
+    const SQLRETURN rc = SQLFetch(static_cast<SQLHSTMT>(m_stmt));
+    if (rc == SQL_NO_DATA) {
+        close();
+        return false;
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, m_stmt);
+        close();
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    }
+    m_fetched.assign(m_columns.size(), false);
+    m_cache.assign(m_columns.size(), Value());
+    return true;
+}
+
+int ResultSet::indexOf(const QString& columnName) const
+{
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_columns[i].name.compare(columnName, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    }
+    throw AppError(err::kCommandError,
+                   QStringLiteral("Item cannot be found in the collection corresponding to the "
+                                  "requested name or ordinal: %1")
+                       .arg(columnName));
+}
+
+Value ResultSet::value(const QString& columnName)
+{
+    return value(indexOf(columnName));
+}
+
+Value ResultSet::value(int index)
+{
+    if (!m_stmt || m_fetched.empty())
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Either BOF or EOF is True, or the current record has "
+                                      "been deleted."));
+    if (index < 0 || index >= columnCount())
+        columnName(index); // raises
+    // Drivers without any-order reading need columns read left to right.
+    for (int i = 0; i <= index; ++i) {
+        if (!m_fetched[static_cast<size_t>(i)]) {
+            m_cache[static_cast<size_t>(i)] = readColumn(i);
+            m_fetched[static_cast<size_t>(i)] = true;
+        }
+    }
+    return m_cache[static_cast<size_t>(index)];
+}
+
+QByteArray ResultSet::bytes(const QString& columnName)
+{
+    const int index = indexOf(columnName);
+    if (!m_stmt || m_fetched.empty())
+        throw AppError(err::kCommandError,
+                       QStringLiteral("Either BOF or EOF is True, or the current record has "
+                                      "been deleted."));
+    for (int i = 0; i < index; ++i)
+        value(i);
+    if (m_fetched[static_cast<size_t>(index)])
+        return m_cache[static_cast<size_t>(index)].isNull()
+                   ? QByteArray()
+                   : m_cache[static_cast<size_t>(index)].toText().toUtf8();
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
+    QByteArray result;
+    char buffer[4096];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_BINARY, buffer,
+                                        sizeof(buffer), &indicator);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc)) {
+            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        }
+        if (indicator == SQL_NULL_DATA)
+            break;
+        const SQLLEN got = (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(sizeof(buffer)))
+                               ? static_cast<SQLLEN>(sizeof(buffer))
+                               : indicator;
+        result.append(buffer, static_cast<qsizetype>(got));
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    m_fetched[static_cast<size_t>(index)] = true;
+    m_cache[static_cast<size_t>(index)] = Value::text(QString::fromLatin1(result));
+    return result;
+}
+
+Value ResultSet::readColumn(int index)
+{
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
+    const SQLSMALLINT type = m_columns[static_cast<size_t>(index)].sqlType;
+    const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(index + 1);
+
+    // Every type is read as text and parsed here, so that a driver that holds
+    // text in a number or date column gives a value the conversions can refuse
+    // instead of a silent zero.
+    QString text;
+    bool isNull = false;
+    SQLWCHAR buffer[2048];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof(buffer), &indicator);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc)) {
+            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        }
+        if (indicator == SQL_NULL_DATA) {
+            isNull = true;
+            break;
+        }
+        const SQLLEN capacity = static_cast<SQLLEN>(sizeof(buffer) / sizeof(buffer[0])) - 1;
+        SQLLEN chars =
+            (indicator == SQL_NO_TOTAL) ? capacity : indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR));
+        if (chars > capacity)
+            chars = capacity;
+        text += fromWide(buffer, chars);
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    if (isNull)
+        return Value::null();
+
+    if (isCharacterType(type) || isBinaryType(type))
+        return Value::text(text);
+    if (type == SQL_BIT) {
+        const QString t = text.trimmed();
+        bool ok = false;
+        const double d = t.toDouble(&ok);
+        if (ok)
+            return Value::boolean(d != 0.0);
+        if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return Value::boolean(true);
+        if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+            return Value::boolean(false);
+        return Value::text(text);
+    }
+    if (isIntegerType(type)) {
+        bool ok = false;
+        const qlonglong i = text.trimmed().toLongLong(&ok);
+        if (ok)
+            return Value::integer(i);
+        return inferFromText(text);
+    }
+    if (type == SQL_DECIMAL || type == SQL_NUMERIC) {
+        bool ok = false;
+        text.trimmed().toDouble(&ok);
+        if (ok)
+            return Value::decimal(text.trimmed());
+        return Value::text(text);
+    }
+    if (type == SQL_FLOAT || type == SQL_REAL || type == SQL_DOUBLE) {
+        bool ok = false;
+        const double d = text.trimmed().toDouble(&ok);
+        if (ok)
+            return Value::real(d);
+        return Value::text(text);
+    }
+    if (isDateTimeType(type)) {
+        const QDateTime dt = parseDateTimeText(text);
+        if (dt.isValid())
+            return Value::dateTime(dt);
+        return Value::text(text);
+    }
+    return inferFromText(text);
+}
+
+} // namespace gst

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "platform/Value.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace gst
+{
+
+// One diagnostic record of an ODBC call.
+struct DiagRecord {
+    QString sqlState;
+    long nativeError = 0;
+    QString message;
+};
+
+// The error number a failed ODBC call is reported with, chosen from every
+// record (FreeTDS adds its own 08001 record with native code 0 after the
+// server's own records, so the last record alone can mislead).
+long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting);
+QString describeDiagnostics(const std::vector<DiagRecord>& records);
+
+// Where and how to connect; filled from the provider properties.
+struct ConnectionTarget {
+    QString driver;     // ODBC driver name, e.g. "FreeTDS", "ODBC Driver 18 for SQL Server", "SQLite3"
+    QString options;    // extra connection-string attributes, appended as written
+    QString dataSource; // "Data Source": server, or for SQLite the folder that holds the databases
+    QString catalog;    // "Initial Catalog": database name, or for SQLite the file name without ".db"
+    QString userId;
+    QString password;
+};
+
+bool isSqliteDriver(const QString& driver);
+bool isFreeTdsDriver(const QString& driver);
+// Wraps a connection-string value in braces when it needs them (";", "}", "{"
+// or leading/trailing blanks), doubling "}".
+QString quoteConnectionValue(const QString& value);
+// The full ODBC connection string for a target (SQL Server drivers or SQLite).
+QString buildConnectionString(const ConnectionTarget& target);
+// The path of the SQLite file a target names: "<Data Source>/<catalog>.db".
+QString sqliteDatabasePath(const ConnectionTarget& target);
+
+class ResultSet;
+
+// A statement parameter: values chosen by the operator go in bound, never pasted.
+using Params = std::vector<QString>;
+
+// One ODBC connection. ADO-like: the provider and its properties are set, then
+// it is opened. Not copyable; released (and so closed) when destroyed.
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // "SQLOLEDB" in any letter case: SQL Server through the ODBC driver set by setDriver.
+    void setProvider(const QString& provider);
+    // "Data Source", "Initial Catalog", "User ID", "Password".
+    void setProperty(const QString& name, const QString& value);
+    void setDriver(const QString& driver, const QString& options);
+    const ConnectionTarget& target() const { return m_target; }
+
+    void open();
+    bool isOpen() const;
+    bool isSqlite() const { return isSqliteDriver(m_target.driver); }
+
+    // Runs a statement that returns no rows the caller reads.
+    void execute(const QString& sql, const Params& params = {});
+    // Opens a forward-only result set on a SELECT; read it to the end or close it
+    // before the next statement on this connection.
+    std::unique_ptr<ResultSet> query(const QString& sql, const Params& params = {});
+
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
+    bool inTransaction() const { return m_inTransaction; }
+
+    // Statements (result sets) currently open on this connection.
+    int openStatementCount() const { return m_openStatements; }
+
+    // Records every statement text sent on any connection, in order, when set.
+    // Off by default; only tests and benchmarks switch it on.
+    using TraceHook = std::function<void(const QString& sql)>;
+    static void setTraceHook(TraceHook hook);
+
+private:
+    friend class ResultSet;
+    void* allocStatement();
+    void trace(const QString& sql) const;
+    [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;
+
+    QString m_provider;
+    ConnectionTarget m_target;
+    void* m_env = nullptr;
+    void* m_dbc = nullptr;
+    bool m_open = false;
+    bool m_inTransaction = false;
+    int m_openStatements = 0;
+};
+
+// A forward-only result set. Values keep their column's type.
+class ResultSet
+{
+public:
+    ~ResultSet();
+    ResultSet(const ResultSet&) = delete;
+    ResultSet& operator=(const ResultSet&) = delete;
+
+    // Moves to the next row; false past the last one (and the statement is then closed).
+    bool next();
+    int columnCount() const { return static_cast<int>(m_columns.size()); }
+    QString columnName(int index) const;
+    // Value of the current row; columns may be read in any order.
+    Value value(int index);
+    Value value(const QString& columnName);
+    // The raw bytes of a character column, read without any character conversion.
+    QByteArray bytes(const QString& columnName);
+    void close();
+    bool isClosed() const { return m_stmt == nullptr; }
+
+private:
+    friend class Connection;
+    struct Column {
+        QString name;
+        short sqlType = 0;
+    };
+    ResultSet(Connection* connection, void* stmt);
+    int indexOf(const QString& columnName) const;
+    Value readColumn(int index);
+
+    Connection* m_connection;
+    void* m_stmt;
+    std::vector<Column> m_columns;
+    std::vector<bool> m_fetched;
+    std::vector<Value> m_cache;
+};
+
+} // namespace gst

@@ -1,0 +1,302 @@
+#include "platform/Error.h"
+#include "platform/Odbc.h"
+#include "support/TestDatabase.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using gst::AppError;
+using gst::Connection;
+using gst::DiagRecord;
+
+namespace
+{
+
+struct ClassifyCase {
+    const char* name;
+    std::vector<DiagRecord> records;
+    bool connecting;
+    long expected;
+};
+
+TEST(OdbcDiagnostics, ErrorNumbersComeFromEveryRecord)
+{
+    const ClassifyCase cases[] = {
+        {"FreeTDS refused connect",
+         {{"08001", 20009, "Unable to connect: Adaptive Server is unavailable"},
+          {"08001", 0, "Unable to connect to data source"}},
+         true,
+         gst::err::kGenericFailure},
+        // FreeTDS puts its own 08001 with native 0 last: the login failure before it decides.
+        {"FreeTDS login failed",
+         {{"28000", 18456, "Login failed for user 'sa'."}, {"08001", 0, "Unable to connect to data source"}},
+         true,
+         gst::err::kLoginFailed},
+        {"login failed native only",
+         {{"42000", 18456, "Login failed for user 'sa'."}},
+         true,
+         gst::err::kLoginFailed},
+        {"database cannot be opened",
+         {{"42000", 4060, "Cannot open database \"x\" requested by the login."},
+          {"28000", 18456, "Login failed for user 'sa'."}},
+         true,
+         gst::err::kGenericFailure},
+        {"driver missing",
+         {{"IM002", 0, "Data source name not found and no default driver specified"}},
+         true,
+         gst::err::kGenericFailure},
+        {"login timeout", {{"HYT00", 0, "Login timeout expired"}}, true, gst::err::kGenericFailure},
+        {"link lost during a statement",
+         {{"08S01", 0, "Communication link failure"}},
+         false,
+         gst::err::kGenericFailure},
+        {"statement error",
+         {{"42S02", 208, "Invalid object name 'FirmMaster'."}},
+         false,
+         gst::err::kCommandError},
+        {"sqlite error", {{"HY000", 1, "no such table: nosuch (1)"}}, false, gst::err::kCommandError},
+        {"agent already running",
+         {{"42000", 22022, "SQLServerAgent is already running."}},
+         false,
+         gst::err::kCommandError},
+        {"other failure while connecting", {{"HY000", 0, "something"}}, true, gst::err::kGenericFailure},
+    };
+    for (const ClassifyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(gst::classifyDiagnostics(c.records, c.connecting), c.expected);
+    }
+}
+
+TEST(OdbcDiagnostics, DescriptionKeepsEveryMessageOnce)
+{
+    const std::vector<DiagRecord> records = {{"28000", 18456, "Login failed for user 'sa'."},
+                                             {"08001", 0, "Unable to connect to data source"},
+                                             {"08001", 0, "Unable to connect to data source"}};
+    EXPECT_EQ(gst::describeDiagnostics(records),
+              "Login failed for user 'sa'.\nUnable to connect to data source");
+    EXPECT_FALSE(gst::describeDiagnostics({}).isEmpty());
+}
+
+struct ConnectionStringCase {
+    const char* name;
+    gst::ConnectionTarget target;
+    QString expected;
+};
+
+TEST(OdbcConnectionString, SqlServerDriversAndSqlite)
+{
+    const ConnectionStringCase cases[] = {
+        {"FreeTDS named instance keeps its backslash and takes no port",
+         {"FreeTDS", "", "SHOP\\SQLEXPRESS", "talvex", "sa", "secret"},
+         "DRIVER={FreeTDS};Server=SHOP\\SQLEXPRESS;Database=talvex;UID=sa;PWD=secret;TDS_Version=7.4;"
+         "ClientCharset=UTF-8;"},
+        {"FreeTDS host,port becomes server and port",
+         {"FreeTDS", "", "10.0.0.5,1450", "firm_a", "sa", "pw"},
+         "DRIVER={FreeTDS};Server=10.0.0.5;Port=1450;Database=firm_a;UID=sa;PWD=pw;TDS_Version=7.4;"
+         "ClientCharset=UTF-8;"},
+        {"Microsoft driver keeps host,port and appends options",
+         {"ODBC Driver 18 for SQL Server", "Encrypt=yes;TrustServerCertificate=yes", "shop,1433", "talvex",
+          "sa", "pw"},
+         "DRIVER={ODBC Driver 18 for SQL "
+         "Server};Server=shop,1433;Database=talvex;UID=sa;PWD=pw;Encrypt=yes;TrustServerCertificate=yes;"},
+        {"braces for ; and } in values",
+         {"SQL Server", "", "shop", "talvex", "sa", "a;b}c"},
+         "DRIVER={SQL Server};Server=shop;Database=talvex;UID=sa;PWD={a;b}}c};"},
+        {"sqlite folder and catalog",
+         {"SQLite3", "", "/var/demo", "firm_a", "sa", "pw"},
+         "DRIVER={SQLite3};Database=/var/demo/firm_a.db;NoCreat=1;Timeout=5000;"},
+    };
+    for (const ConnectionStringCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(gst::buildConnectionString(c.target), c.expected);
+    }
+}
+
+TEST(OdbcConnectionString, QuotingRoundTripsAwkwardValues)
+{
+    EXPECT_EQ(gst::quoteConnectionValue("plain"), "plain");
+    EXPECT_EQ(gst::quoteConnectionValue(" lead"), "{ lead}");
+    EXPECT_EQ(gst::quoteConnectionValue("x=y"), "{x=y}");
+    EXPECT_EQ(gst::quoteConnectionValue("}}"), "{}}}}}");
+}
+
+std::unique_ptr<Connection> openSqlite(const TestDatabase& db, const QString& catalog)
+{
+    auto c = std::make_unique<Connection>();
+    c->setProvider("sqloledb");
+    c->setDriver("SQLite3", QString());
+    c->setProperty("Data Source", db.folder());
+    c->setProperty("Initial Catalog", catalog);
+    c->setProperty("User ID", "sa");
+    c->setProperty("Password", "pw");
+    c->open();
+    return c;
+}
+
+long openError(const TestDatabase& db, const QString& catalog, QString* description = nullptr)
+{
+    try {
+        openSqlite(db, catalog);
+    } catch (const AppError& e) {
+        if (description)
+            *description = e.description();
+        return e.number();
+    }
+    return 0;
+}
+
+TEST(OdbcSqlite, MissingOrOutsideDatabaseIsAGenericFailureAndNothingIsCreated)
+{
+    TestDatabase db;
+    db.createDatabase("talvex");
+    EXPECT_EQ(openError(db, "talvex"), 0);
+    for (const QString catalog :
+         {QString("nosuch"), QString("../talvex"), QString("sub/talvex"), QString()}) {
+        SCOPED_TRACE(catalog.toStdString());
+        EXPECT_EQ(openError(db, catalog), gst::err::kGenericFailure);
+    }
+    EXPECT_FALSE(QFile::exists(db.path("nosuch")));
+}
+
+TEST(OdbcSqlite, UnknownProviderIsRefused)
+{
+    TestDatabase db;
+    db.createDatabase("talvex");
+    Connection c;
+    c.setProvider("MSDASQL");
+    c.setDriver("SQLite3", QString());
+    c.setProperty("Data Source", db.folder());
+    c.setProperty("Initial Catalog", "talvex");
+    EXPECT_THROW(c.open(), AppError);
+}
+
+TEST(OdbcSqlite, ValuesKeepTheirColumnTypes)
+{
+    TestDatabase db;
+    db.createDatabase(
+        "t",
+        "create table v(b bit, d datetime, i int, s smallint, dec decimal(18,4), r float, t varchar(20));"
+        "insert into v values (1, '2018-07-27 00:00:00', 70000, -2, 2.5, 1.25, ' x ');"
+        "insert into v values (NULL, 'garbage', 'abc', NULL, NULL, NULL, NULL);");
+    auto c = openSqlite(db, "t");
+    auto rs = c->query("select b, d, i, s, dec, r, t from v order by rowid");
+    ASSERT_TRUE(rs->next());
+    EXPECT_TRUE(rs->value("B").equalsTrue());
+    EXPECT_EQ(rs->value("d").toDateTime(), QDateTime(QDate(2018, 7, 27), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(rs->value("i").toInt32(), 70000);
+    EXPECT_EQ(rs->value("s").toInt16(), -2);
+    EXPECT_TRUE(rs->value("dec").equalsNumber(2.5));
+    EXPECT_TRUE(rs->value("r").equalsNumber(1.25));
+    EXPECT_EQ(rs->value("t").toText(), " x ");
+    ASSERT_TRUE(rs->next());
+    EXPECT_TRUE(rs->value(0).isNull());
+    // Text where a date or number belongs is refused by the conversion, not read as zero.
+    EXPECT_THROW(rs->value(1).toDateTime(), AppError);
+    EXPECT_THROW(rs->value(2).toInt16(), AppError);
+    EXPECT_FALSE(rs->next());
+    EXPECT_EQ(c->openStatementCount(), 0);
+}
+
+TEST(OdbcSqlite, StatementsAreClosedAfterUse)
+{
+    TestDatabase db;
+    db.createDatabase("t", "create table n(x int); insert into n values (1); insert into n values (2);");
+    auto c = openSqlite(db, "t");
+    {
+        auto rs = c->query("select x from n");
+        EXPECT_EQ(c->openStatementCount(), 1);
+        ASSERT_TRUE(rs->next());
+        rs->close();
+        EXPECT_EQ(c->openStatementCount(), 0);
+    }
+    {
+        auto rs = c->query("select x from n");
+        EXPECT_EQ(c->openStatementCount(), 1);
+    } // released without reading
+    EXPECT_EQ(c->openStatementCount(), 0);
+    EXPECT_THROW(c->query("select nosuch from n"), AppError);
+    EXPECT_THROW(c->execute("update nosuch set x = 1"), AppError);
+    EXPECT_EQ(c->openStatementCount(), 0);
+}
+
+TEST(OdbcSqlite, ParametersAreBoundNotPasted)
+{
+    TestDatabase db;
+    db.createDatabase("t", "create table n(name varchar(50)); insert into n values ('Men''s Wear');"
+                           "create table canary(x int); insert into canary values (1);");
+    auto c = openSqlite(db, "t");
+    auto rs = c->query("select count(*) from n where name = ?", {QString("Men's Wear")});
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->value(0).toInt32(), 1);
+    rs->close();
+    c->execute("update n set name = ? where name = ?",
+               {QString("x'); drop table canary; --"), QString("none")});
+    EXPECT_EQ(db.scalar("t", "select count(*) from canary"), DbValue("1"));
+}
+
+TEST(OdbcSqlite, TransactionRollsBackAndCommits)
+{
+    TestDatabase db;
+    db.createDatabase("t", "create table n(x int); insert into n values (1);");
+    auto c = openSqlite(db, "t");
+    c->beginTrans();
+    c->execute("update n set x = 2");
+    c->rollbackTrans();
+    EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("1"));
+    c->beginTrans();
+    c->execute("update n set x = 3");
+    c->execute("update n set x = 4 where x = 99"); // matches nothing: not a failure
+    c->commitTrans();
+    EXPECT_FALSE(c->inTransaction());
+    EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("3"));
+}
+
+TEST(OdbcSqlite, TraceRecordsStatementsInOrder)
+{
+    TestDatabase db;
+    db.createDatabase("t", "create table n(x int);");
+    auto c = openSqlite(db, "t");
+    QStringList seen;
+    Connection::setTraceHook([&](const QString& sql) { seen << sql; });
+    c->execute("insert into n values (1)");
+    c->query("select x from n")->close();
+    Connection::setTraceHook(nullptr);
+    c->execute("insert into n values (2)");
+    EXPECT_EQ(seen, QStringList({"insert into n values (1)", "select x from n"}));
+}
+
+TEST(OdbcFreeTds, ClosedLoopbackPortIsNetworkDown)
+{
+    // A loopback port that was just free: bound, then closed without listening.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    socklen_t length = sizeof(addr);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    const int port = ntohs(addr.sin_port);
+    ::close(fd);
+
+    Connection c;
+    c.setProvider("SQLOLEDB");
+    c.setDriver("FreeTDS", QString());
+    c.setProperty("Data Source", QStringLiteral("127.0.0.1,%1").arg(port));
+    c.setProperty("Initial Catalog", "talvex");
+    c.setProperty("User ID", "sa");
+    c.setProperty("Password", "VerySecret#1");
+    try {
+        c.open();
+        FAIL() << "connected to a closed port";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.number(), gst::err::kGenericFailure);
+        EXPECT_FALSE(e.description().contains("VerySecret#1"));
+    }
+    EXPECT_FALSE(c.isOpen());
+}
+
+} // namespace
