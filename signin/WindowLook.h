@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QSize>
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace gst
+{
+
+// Loads the windows' icons and pictures; safe to call more than once.
+void loadWindowResources();
+
+// The system's information-background colour (tool-tip background).
+QColor infoBackground();
+
+// Fills the widget's whole area with the colour, behind whatever its style draws.
+void fillBackground(QWidget* widget, const QColor& colour);
+void setTextColour(QWidget* widget, const QColor& colour);
+// Point sizes such as 9.75 that the form description cannot hold.
+void setPointSizeF(QWidget* widget, qreal pointSize);
+
+// A caption as read aloud: "&&" stays "&", any other "&" is dropped.
+QString withoutMnemonic(const QString& caption);
+
+// A dialog the operator cannot resize, minimise or maximise, with the given
+// client size.
+void makeFixedDialog(QDialog* dialog, const QSize& clientSize);
+
+} // namespace gst

@@ -1,0 +1,213 @@
+// Layout of the conversion window: frame, controls, fonts, tab order.
+#include "conversion/Form1.h"
+#include "ui_Form1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+int px(int twips)
+{
+    return (twips * 2 + 15) / 30; // nearest pixel at 15 twips a pixel
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+bool waitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 3000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void pressKey(QWidget* target, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
+}
+
+QString captionOf(const QWidget* widget)
+{
+    if (auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text();
+    if (auto* combo = qobject_cast<const QComboBox*>(widget))
+        return combo->currentText();
+    ADD_FAILURE() << "no caption for " << widget->objectName().toStdString();
+    return {};
+}
+
+class layoutForm1 : public ::testing::Test
+{
+protected:
+    void SetUp() override { window = std::make_unique<Form1>(); }
+
+    QWidget* control(const char* name) const
+    {
+        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void showAndActivate()
+    {
+        window->show();
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+    }
+
+    std::unique_ptr<Form1> window;
+};
+
+TEST_F(layoutForm1, FrameIsASizableWindowPlacedByTheWindowSystem)
+{
+    EXPECT_EQ(window->windowTitle(),
+              QStringLiteral("Change GST from 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'"));
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_EQ(window->size(), QSize(px(12555), px(7860)));
+    EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << "the window system chooses the position";
+    EXPECT_NE(window->minimumSize(), window->maximumSize()) << "the operator can resize it";
+
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Window);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
+
+    EXPECT_EQ(window->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Button));
+    EXPECT_TRUE(window->windowIcon().availableSizes().contains(QSize(32, 32)));
+}
+
+TEST_F(layoutForm1, ControlsAreWhereTheyBelong)
+{
+    struct Row {
+        const char* name;
+        QRect pixels;
+    };
+    const Row rows[] = {
+        {"Label1", twipsRect(6315, 1275, 825, 300)},     {"Combo1", twipsRect(5130, 285, 2940, 420)},
+        {"Command1", twipsRect(4350, 2700, 4935, 1515)}, {"lblWarning", twipsRect(3180, 4950, 735, 300)},
+        {"Check1", twipsRect(3120, 4455, 1800, 360)},
+    };
+    showAndActivate();
+    for (const Row& row : rows) {
+        QWidget* widget = control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->parentWidget(), window.get()) << row.name;
+        EXPECT_EQ(widget->geometry(), row.pixels) << row.name;
+        EXPECT_TRUE(widget->isVisible()) << row.name;
+    }
+}
+
+TEST_F(layoutForm1, CaptionsAndFonts)
+{
+    struct Row {
+        const char* name;
+        const char* caption;
+        qreal points;
+        bool bold;
+        bool underline;
+    };
+    const Row rows[] = {
+        {"Label1", "Label1", 12, true, true},    {"Combo1", "Combo1", 12, false, false},
+        {"Command1", "OK. ", 13.5, true, false}, {"lblWarning", "Label1", 12, false, false},
+        {"Check1", "I Agree", 12, false, true},
+    };
+    for (const Row& row : rows) {
+        QWidget* widget = control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(captionOf(widget), QString::fromUtf8(row.caption)) << row.name;
+        const QFont font = widget->font();
+        EXPECT_EQ(font.family(), QStringLiteral("MS Sans Serif")) << row.name;
+        EXPECT_DOUBLE_EQ(font.pointSizeF(), row.points) << row.name;
+        EXPECT_EQ(font.bold(), row.bold) << row.name;
+        EXPECT_EQ(font.underline(), row.underline) << row.name;
+    }
+}
+
+TEST_F(layoutForm1, ControlKinds)
+{
+    const Ui::Form1* ui = window->ui();
+    EXPECT_TRUE(ui->Combo1->isEditable());
+    EXPECT_EQ(ui->Combo1->insertPolicy(), QComboBox::NoInsert);
+    EXPECT_EQ(ui->Combo1->count(), 0);
+    EXPECT_FALSE(ui->Check1->isChecked());
+    EXPECT_FALSE(ui->Command1->isDefault());
+    EXPECT_FALSE(ui->Command1->autoDefault());
+    EXPECT_EQ(ui->Label1->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+TEST_F(layoutForm1, CaptionsGrowFromTheirTopLeftCorner)
+{
+    showAndActivate();
+    for (QLabel* label : {window->ui()->Label1, window->ui()->lblWarning}) {
+        const std::string name = label->objectName().toStdString();
+        const QPoint corner = label->pos();
+        const QSize before = label->size();
+        label->setText(QStringLiteral("A caption much longer than the one drawn"));
+        label->adjustSize();
+        EXPECT_EQ(label->pos(), corner) << name;
+        EXPECT_GT(label->width(), before.width()) << name;
+        EXPECT_EQ(label->size(), label->sizeHint()) << name;
+    }
+}
+
+TEST_F(layoutForm1, AccessibleNames)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"Label1", "Label1"},     {"Combo1", "Combo1"},  {"Command1", "OK. "},
+        {"lblWarning", "Label1"}, {"Check1", "I Agree"},
+    };
+    for (const auto& [name, accessible] : rows)
+        EXPECT_EQ(control(name)->accessibleName(), QString::fromUtf8(accessible)) << name;
+}
+
+TEST_F(layoutForm1, TabOrderAndFirstFocus)
+{
+    std::vector<QString> chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
+        if (w->parentWidget() == window.get() && (w->focusPolicy() & Qt::TabFocus))
+            chain.push_back(w->objectName());
+    }
+    const std::vector<QString> expected = {"Combo1", "Command1", "Check1"};
+    EXPECT_EQ(chain, expected);
+    for (const char* name : {"Label1", "lblWarning"})
+        EXPECT_EQ(control(name)->focusPolicy(), Qt::NoFocus) << name;
+
+    showAndActivate();
+    ASSERT_TRUE(waitUntil([] { return QApplication::focusWidget() != nullptr; }));
+    EXPECT_EQ(QApplication::focusWidget(), window->ui()->Combo1);
+
+    for (const char* next : {"Command1", "Check1", "Combo1"}) {
+        pressKey(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), QString::fromLatin1(next));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,409 @@
+// Layout of the login window: frame, controls, colours, tab order, picture.
+#include "signin/ClickableLabel.h"
+#include "signin/FrmLogin.h"
+#include "ui_FrmLogin.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <climits>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+int px(int twips)
+{
+    return (twips * 2 + 15) / 30; // nearest pixel at 15 twips a pixel
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+bool waitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 3000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void pressKey(QWidget* target, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
+}
+
+// How many times a signal fires from now on.
+template <typename Sender, typename Signal> std::shared_ptr<int> countEmissions(Sender* sender, Signal signal)
+{
+    auto count = std::make_shared<int>(0);
+    QObject::connect(sender, signal, [count] { ++*count; });
+    return count;
+}
+
+QString captionOf(const QWidget* widget)
+{
+    if (auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text();
+    if (auto* field = qobject_cast<const QLineEdit*>(widget))
+        return field->text();
+    ADD_FAILURE() << "no caption for " << widget->objectName().toStdString();
+    return {};
+}
+
+const QColor kGrey(128, 128, 128);
+
+QColor info()
+{
+    return QGuiApplication::palette().color(QPalette::ToolTipBase);
+}
+
+class layoutFrmLogin : public ::testing::Test
+{
+protected:
+    void SetUp() override { window = std::make_unique<FrmLogin>(); }
+
+    QWidget* control(const char* name) const
+    {
+        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void showAndActivate()
+    {
+        window->show();
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+    }
+
+    std::unique_ptr<FrmLogin> window;
+};
+
+TEST_F(layoutFrmLogin, FrameIsAFixedGreyDialogAtItsScreenPosition)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Login"));
+    const QRect client(px(3915), px(3405), px(3840), px(2235));
+    EXPECT_EQ(window->geometry(), client);
+    EXPECT_EQ(window->minimumSize(), client.size());
+    EXPECT_EQ(window->maximumSize(), client.size());
+
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowContextHelpButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(window->isSizeGripEnabled());
+
+    EXPECT_EQ(window->palette().color(QPalette::Window), kGrey);
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
+    EXPECT_TRUE(iconSizes.contains(QSize(16, 16)));
+
+    showAndActivate();
+    // Activation cuts the band of hidden tick boxes off: 2050 twips outer height.
+    EXPECT_EQ(window->geometry().topLeft(), client.topLeft()) << "the window system must not move it";
+    EXPECT_EQ(window->width(), client.width());
+    EXPECT_EQ(window->frameGeometry().height(), px(2050));
+}
+
+TEST_F(layoutFrmLogin, ControlsAreWhereTheyBelong)
+{
+    struct Row {
+        const char* name;
+        QRect pixels;
+    };
+    const Row rows[] = {
+        {"lblLabels_0", twipsRect(90, 195, 990, 225)},
+        {"txtUserName", twipsRect(1290, 135, 2325, 345)},
+        {"lblLabels_1", twipsRect(105, 600, 915, 225)},
+        {"txtPassword", twipsRect(1290, 540, 2325, 345)},
+        {"cmdOk", twipsRect(1230, 1185, 960, 405)},
+        {"cmdCancel", twipsRect(2415, 1185, 960, 390)},
+        {"chkBioCap", twipsRect(540, 1575, 2985, 255)},
+        {"chkMifare", twipsRect(540, 1860, 2595, 255)},
+        {"lblCardString", twipsRect(2475, 720, 1110, 120)},
+        {"lblOffLine", twipsRect(75, 1245, 990, 270)},
+        {"Image1", twipsRect(105, 1065, 615, 630)},
+        // The line runs from 120 to 3630 twips at 999, three pixels thick.
+        {"Line1", QRect(px(120), px(999) - 1, px(3630) - px(120), 3)},
+    };
+    for (const Row& row : rows) {
+        QWidget* widget = control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->parentWidget(), window.get()) << row.name;
+        EXPECT_EQ(widget->geometry(), row.pixels) << row.name;
+    }
+}
+
+TEST_F(layoutFrmLogin, CaptionsFontsAndVisibility)
+{
+    struct Row {
+        const char* name;
+        const char* caption;
+        const char* family; // nullptr: the window's default font
+        qreal points;
+        bool bold;
+        bool visible;
+    };
+    const Row rows[] = {
+        {"lblLabels_0", "&User Name:", "Arial", 9, true, true},
+        {"txtUserName", "", "Courier New", 12, false, true},
+        {"lblLabels_1", "&Password:", "Arial", 9, true, true},
+        {"txtPassword", "", "Courier New", 12, false, true},
+        {"cmdOk", "&OK", "MS Sans Serif", 9.75, false, true},
+        {"cmdCancel", "&Cancel", "MS Sans Serif", 9.75, false, true},
+        {"chkBioCap", "Use Biometric Device (Press F5)", "Tahoma", 8.25, true, false},
+        {"chkMifare", "Use Mifare Login (Press F1)", "Tahoma", 8.25, true, false},
+        {"lblCardString", "", nullptr, 0, false, false},
+        {"lblOffLine", "Off-Line", "Verdana", 11.25, true, false},
+        {"Image1", "", nullptr, 0, false, true},
+    };
+    showAndActivate();
+    for (const Row& row : rows) {
+        QWidget* widget = control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(captionOf(widget), QString::fromUtf8(row.caption)) << row.name;
+        EXPECT_EQ(widget->isVisible(), row.visible) << row.name;
+        const QFont font = widget->font();
+        if (row.family) {
+            EXPECT_EQ(font.family(), QString::fromLatin1(row.family)) << row.name;
+            EXPECT_DOUBLE_EQ(font.pointSizeF(), row.points) << row.name;
+            EXPECT_EQ(font.bold(), row.bold) << row.name;
+            EXPECT_FALSE(font.underline()) << row.name;
+        } else {
+            EXPECT_EQ(font, QApplication::font()) << row.name;
+        }
+    }
+}
+
+TEST_F(layoutFrmLogin, Colours)
+{
+    struct Row {
+        const char* name;
+        QPalette::ColorRole role;
+        QColor colour;
+    };
+    const QColor yellowish(255, 255, 192);
+    const Row rows[] = {
+        {"lblLabels_0", QPalette::WindowText, yellowish},
+        {"lblLabels_1", QPalette::WindowText, yellowish},
+        {"txtUserName", QPalette::Base, info()},
+        {"txtPassword", QPalette::Base, info()},
+        {"cmdOk", QPalette::Button, info()},
+        {"cmdCancel", QPalette::Button, info()},
+        {"chkBioCap", QPalette::Window, kGrey},
+        {"chkBioCap", QPalette::WindowText, info()},
+        {"chkMifare", QPalette::Window, kGrey},
+        {"chkMifare", QPalette::WindowText, info()},
+        {"lblOffLine", QPalette::Window, kGrey},
+        {"lblOffLine", QPalette::WindowText, QColor(255, 0, 0)},
+        {"Line1", QPalette::WindowText, info()},
+    };
+    for (const Row& row : rows) {
+        QWidget* widget = control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->palette().color(row.role), row.colour) << row.name << " role " << row.role;
+    }
+
+    // Filled backgrounds, and the captions that let the grey show through.
+    const std::pair<const char*, bool> fills[] = {
+        {"lblLabels_0", false}, {"lblLabels_1", false}, {"cmdOk", true},      {"cmdCancel", true},
+        {"chkBioCap", true},    {"chkMifare", true},    {"lblOffLine", true},
+    };
+    for (const auto& [name, filled] : fills)
+        EXPECT_EQ(control(name)->autoFillBackground(), filled) << name;
+}
+
+TEST_F(layoutFrmLogin, DrawnColoursOfEntryFieldsAndLine)
+{
+    showAndActivate();
+    // The focused field shows the focus colour, the other one the resting colour.
+    const struct {
+        const char* name;
+        QColor expected;
+    } fields[] = {{"txtUserName", QColor(237, 227, 253)}, {"txtPassword", info()}};
+    for (const auto& f : fields) {
+        QWidget* field = control(f.name);
+        const QImage image = field->grab().toImage();
+        // Right-hand side of the field, clear of text and frame.
+        const QPoint inside(image.width() - 6, image.height() / 2);
+        EXPECT_EQ(QColor(image.pixel(inside)), f.expected) << f.name;
+    }
+    const QImage line = control("Line1")->grab().toImage();
+    ASSERT_EQ(line.height(), 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x : {1, line.width() / 2, line.width() - 2})
+            EXPECT_EQ(QColor(line.pixel(x, y)), info()) << "line pixel " << x << "," << y;
+    }
+}
+
+TEST_F(layoutFrmLogin, EntryFieldsHideWhatIsTyped)
+{
+    const Ui::FrmLogin* ui = window->ui();
+    for (QLineEdit* field : {ui->txtUserName, ui->txtPassword}) {
+        const std::string name = field->objectName().toStdString();
+        EXPECT_EQ(field->echoMode(), QLineEdit::Password) << name;
+        EXPECT_EQ(field->maxLength(), INT_MAX) << name;
+        EXPECT_FALSE(field->testAttribute(Qt::WA_InputMethodEnabled)) << name;
+        field->setText(QStringLiteral("sa pw"));
+        EXPECT_EQ(field->displayText(), QStringLiteral("*****")) << name;
+        field->setText(QString(40000, u'x'));
+        EXPECT_EQ(field->text().size(), 40000) << name << " must take text longer than 32767";
+    }
+    EXPECT_EQ(ui->lblLabels_0->buddy(), ui->txtUserName);
+    EXPECT_EQ(ui->lblLabels_1->buddy(), ui->txtPassword);
+}
+
+TEST_F(layoutFrmLogin, AccessibleNames)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"lblLabels_0", "User Name:"},
+        {"txtUserName", "User Name"},
+        {"lblLabels_1", "Password:"},
+        {"txtPassword", "Password"},
+        {"cmdOk", "OK"},
+        {"cmdCancel", "Cancel"},
+        {"chkBioCap", "Use Biometric Device (Press F5)"},
+        {"chkMifare", "Use Mifare Login (Press F1)"},
+        {"lblOffLine", "Off-Line"},
+        {"Image1", "Click to Start SQL Agent"},
+    };
+    for (const auto& [name, accessible] : rows)
+        EXPECT_EQ(control(name)->accessibleName(), QString::fromUtf8(accessible)) << name;
+}
+
+TEST_F(layoutFrmLogin, TabOrderAndFirstFocus)
+{
+    // Every control that can take focus, in the order the chain holds them.
+    std::vector<QString> chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
+        if (w->parentWidget() == window.get() && (w->focusPolicy() & Qt::TabFocus))
+            chain.push_back(w->objectName());
+    }
+    const std::vector<QString> expected = {"txtUserName", "txtPassword", "cmdOk",
+                                           "cmdCancel",   "chkBioCap",   "chkMifare"};
+    EXPECT_EQ(chain, expected);
+    for (const char* name : {"lblLabels_0", "lblLabels_1", "lblCardString", "lblOffLine", "Image1", "Line1"})
+        EXPECT_EQ(control(name)->focusPolicy(), Qt::NoFocus) << name;
+
+    showAndActivate();
+    ASSERT_TRUE(waitUntil([] { return QApplication::focusWidget() != nullptr; }));
+    EXPECT_EQ(QApplication::focusWidget(), window->ui()->txtUserName);
+
+    // Tab skips the hidden check boxes and comes back round.
+    const std::vector<QString> walk = {"txtPassword", "cmdOk", "cmdCancel", "txtUserName"};
+    for (const QString& next : walk) {
+        pressKey(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
+    }
+}
+
+TEST_F(layoutFrmLogin, NoButtonIsDefaultAndEscInThePasswordDoesNothing)
+{
+    const Ui::FrmLogin* ui = window->ui();
+    showAndActivate();
+    const auto okClicks = countEmissions(ui->cmdOk, &QPushButton::clicked);
+    const auto cancelClicks = countEmissions(ui->cmdCancel, &QPushButton::clicked);
+    const auto rejected = countEmissions(window.get(), &QDialog::rejected);
+    for (QPushButton* button : {ui->cmdOk, ui->cmdCancel}) {
+        EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+        EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+    }
+    // Enter and Esc in the user name, and Enter in the password, have meanings of
+    // their own; Esc in the password field must neither cancel nor close.
+    for (int key : {Qt::Key_Escape, Qt::Key_F1, Qt::Key_F5})
+        pressKey(ui->txtPassword, key);
+    EXPECT_EQ(*okClicks, 0);
+    EXPECT_EQ(*cancelClicks, 0);
+    EXPECT_EQ(*rejected, 0);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(layoutFrmLogin, PictureShowsItsBitmapAndReportsLeftClicks)
+{
+    gst::ClickableLabel* image = window->ui()->Image1;
+    EXPECT_EQ(image->pixmap().size(), QSize(41, 42));
+    EXPECT_EQ(image->toolTip(), QStringLiteral("Click to Start SQL Agent"));
+
+    struct Row {
+        const char* what;
+        Qt::MouseButton button;
+        QPointF releaseAt;
+        int clicks;
+    };
+    const Row rows[] = {
+        {"left press and release on the picture", Qt::LeftButton, QPointF(20, 20), 1},
+        {"right button", Qt::RightButton, QPointF(20, 20), 0},
+        {"left released off the picture", Qt::LeftButton, QPointF(60, 20), 0},
+    };
+    showAndActivate();
+    for (const Row& row : rows) {
+        const auto clicked = countEmissions(image, &gst::ClickableLabel::clicked);
+        const QPointF pressAt(10, 10);
+        QMouseEvent press(QEvent::MouseButtonPress, pressAt, image->mapToGlobal(pressAt), row.button,
+                          row.button, Qt::NoModifier);
+        QCoreApplication::sendEvent(image, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, row.releaseAt, image->mapToGlobal(row.releaseAt),
+                            row.button, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(image, &release);
+        EXPECT_EQ(*clicked, row.clicks) << row.what;
+    }
+    // A release alone, without a press on the picture, is no click.
+    const auto clicked = countEmissions(image, &gst::ClickableLabel::clicked);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), image->mapToGlobal(QPointF(5, 5)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(image, &release);
+    EXPECT_EQ(*clicked, 0);
+    EXPECT_NE(QApplication::focusWidget(), image);
+}
+
+TEST_F(layoutFrmLogin, UndrawnTimerAndSerialPortSettings)
+{
+    EXPECT_EQ(window->Timer1.interval(), 0);
+    showAndActivate();
+    EXPECT_FALSE(window->Timer1.isActive());
+
+    const SerialPortSettings& port = window->MSComm1;
+    EXPECT_EQ(port.commPort, 1);
+    EXPECT_EQ(port.baudRate, 9600);
+    EXPECT_EQ(port.parity, SerialPortSettings::Parity::None);
+    EXPECT_EQ(port.dataBits, 8);
+    EXPECT_EQ(port.stopBits, 1);
+    EXPECT_EQ(port.handshaking, SerialPortSettings::Handshaking::None);
+    EXPECT_EQ(port.receiveThreshold, 0);
+    EXPECT_EQ(port.sendThreshold, 0);
+    EXPECT_EQ(port.inBufferSize, 1024);
+    EXPECT_EQ(port.outBufferSize, 512);
+    EXPECT_EQ(port.parityReplace, QStringLiteral("?"));
+    EXPECT_TRUE(port.dtrEnable);
+    EXPECT_FALSE(port.portOpen);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
