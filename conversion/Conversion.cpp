@@ -1,0 +1,156 @@
+#include "conversion/Conversion.h"
+
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnd.h"
+#include "startup/ConnectionState.h"
+#include "startup/ModBase.h"
+
+using gst::MsgAnswer;
+using gst::MsgButtons;
+using gst::MsgIcon;
+
+namespace conversion
+{
+
+namespace
+{
+
+QString number(std::int16_t n)
+{
+    return QString::number(n);
+}
+
+QString quotedValueTable(const QString& gstAttribute)
+{
+    return quoteIdentifier(attributeTableName(gstAttribute), gConnection->isSqlite());
+}
+
+[[noreturn]] void refuse(const QString& text, const gst::MsgTitle& title)
+{
+    gst::showMessage(text, title, MsgIcon::Critical);
+    gst::endProgram(gst::kExitRefused);
+}
+
+} // namespace
+
+QString quoteIdentifier(const QString& name, bool sqlite)
+{
+    if (sqlite && name.contains(QLatin1Char(']'))) {
+        QString inner = name;
+        inner.replace(QLatin1String("\""), QLatin1String("\"\""));
+        return QLatin1Char('"') + inner + QLatin1Char('"');
+    }
+    QString inner = name;
+    inner.replace(QLatin1String("]"), QLatin1String("]]"));
+    return QLatin1Char('[') + inner + QLatin1Char(']');
+}
+
+QString attributeTableName(const QString& gstAttribute)
+{
+    return gstAttribute + QLatin1String("Master");
+}
+
+void showAgreementReminder()
+{
+    gst::showMessage(QStringLiteral("Please tick the 'I Agree' checkbox before proceeding"),
+                     QStringLiteral("'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'"),
+                     MsgIcon::Information);
+}
+
+bool confirmConversion()
+{
+    return gst::showMessage(QStringLiteral("Are you sure? This process is NOT Reversible!"),
+                            QStringLiteral("Be VERY CAREFUL"), MsgIcon::None,
+                            MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
+bool readProductWise(std::int16_t lobId)
+{
+    return GetScalar(QStringLiteral("Select ProductWiseVat From LobMaster Where LobId=") + number(lobId))
+        .isNonZero();
+}
+
+std::int16_t readNewSlabIdOrRefuse()
+{
+    const std::int16_t id =
+        GetScalar(QStringLiteral("select vatid from vatmaster where vatid = 5019")).toInt16();
+    if (id == 0)
+        refuse(QStringLiteral("Unable to find GST entry with name 'GST 5% (18% above Rs 1000)'! Please "
+                              "contact Norvane."),
+               std::nullopt);
+    return id;
+}
+
+void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
+                              std::int16_t newSlabId)
+{
+    if (productWise) {
+        const gst::Value count = GetScalar(QStringLiteral("Select Count(*) from Products Where LobId=") +
+                                           number(lobId) + QStringLiteral(" And vatid=") + number(newSlabId));
+        if (count.greaterThan(0))
+            refuse(QStringLiteral("This utility cannot run!\r\nSome Products already have GST type 'GST 5% "
+                                  "(18% above Rs 1000)' assigned to them."),
+                   QStringLiteral("Products"));
+        return;
+    }
+    // "0" is the lookup's answer for a line of business without a taxable
+    // attribute; neither it nor a missing value table can be converted.
+    const QString table = attributeTableName(gstAttribute);
+    if (gstAttribute == QLatin1String("0") || !gConnection->tableExists(table))
+        refuse(QStringLiteral("Unable to find Table Name entry for GST Attribute! Please contact Norvane."),
+               gstAttribute);
+    const gst::Value count = GetScalar(QStringLiteral("select count(*) from ") +
+                                       quotedValueTable(gstAttribute) + QStringLiteral(" where lobid=") +
+                                       number(lobId) + QStringLiteral(" and vatid=") + number(newSlabId));
+    if (count.greaterThan(0))
+        refuse(
+            QStringLiteral("This utility cannot run!\r\nSome attributes already have GST type 'GST 5% (18% "
+                           "above Rs 1000)' assigned to them."),
+            gstAttribute);
+}
+
+bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
+                       std::int16_t newSlabId)
+{
+    gst::Connection& db = *gConnection;
+    try {
+        db.beginTrans();
+        if (!productWise)
+            db.execute(QStringLiteral("update ") + quotedValueTable(gstAttribute) +
+                       QStringLiteral(" set vatid=") + number(newSlabId) +
+                       QStringLiteral(",VatPer=5,GSTID=") + number(newSlabId) +
+                       QStringLiteral("  where lobid=") + number(lobId) + QStringLiteral(" and vatid=") +
+                       number(kOldSlabId));
+        db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
+                   QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) + QStringLiteral(" and vatid=") +
+                   number(kOldSlabId));
+        db.commitTrans();
+        return true;
+    } catch (...) {
+        // The operator is told to try again whatever the rollback answers.
+        if (db.inTransaction()) {
+            try {
+                db.rollbackTrans();
+            } catch (...) {
+            }
+        }
+        return false;
+    }
+}
+
+void showDone()
+{
+    gst::showMessage(
+        QStringLiteral("Done"),
+        QStringLiteral("New GST converted from 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above "
+                       "Rs 1000)'"),
+        MsgIcon::None);
+}
+
+void showTryAgain(const QString& lobName)
+{
+    gst::showMessage(QStringLiteral("Try Again"),
+                     QStringLiteral("Not Successful for '") + lobName + QLatin1Char('\''), MsgIcon::Critical);
+}
+
+} // namespace conversion

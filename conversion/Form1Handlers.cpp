@@ -1,0 +1,166 @@
+// What the conversion window does: the disclaimer, the choice of a line of
+// business, and the OK button that runs the conversion.
+#include "conversion/Conversion.h"
+#include "conversion/Form1.h"
+#include "conversion/NewGstSlab.h"
+#include "platform/Handler.h"
+#include "platform/ProgramEnd.h"
+#include "startup/ModBase.h"
+#include "ui_Form1.h"
+
+#include <QApplication>
+#include <QLineEdit>
+
+namespace
+{
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString readableName(QString caption)
+{
+    return caption.replace(kCrLf, QLatin1String("\n"));
+}
+
+// Labels size themselves to their captions; a centred one keeps its centre.
+void setLabelCaption(QLabel* label, const QString& caption)
+{
+    const int centre = label->x() + label->width() / 2;
+    label->setText(caption);
+    label->setAccessibleName(readableName(caption));
+    label->adjustSize();
+    if (label->alignment() & Qt::AlignHCenter)
+        label->move(centre - label->width() / 2, label->y());
+}
+
+QString number(std::int16_t n)
+{
+    return QString::number(n);
+}
+
+} // namespace
+
+void Form1::connectHandlers()
+{
+    QComboBox* combo = m_ui->Combo1;
+    // Only an entry chosen from the list (mouse, arrow keys, the list's popup)
+    // selects a line of business. Typed text, even a listed name followed by
+    // Enter or a change of focus, must select nothing: the list's own
+    // completion and its matching of typed text are taken away.
+    combo->setCompleter(nullptr);
+    if (QLineEdit* edit = combo->lineEdit()) {
+        QObject::disconnect(edit, &QLineEdit::returnPressed, combo, nullptr);
+        QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
+    }
+    connect(combo, qOverload<int>(&QComboBox::activated), this,
+            [this](int) { gst::guarded([this] { Combo1_Click(); }); });
+    connect(m_ui->Command1, &QPushButton::clicked, this,
+            [this] { gst::guarded([this] { Command1_Click(); }); });
+}
+
+Form1* Form1::openConversionWindow()
+{
+    auto window = std::make_unique<Form1>();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->Form_Load();
+    Form1* shown = window.release();
+    shown->show();
+    return shown;
+}
+
+void Form1::Form_Load()
+{
+    const QString okCaption = QStringLiteral("OK") + kCrLf +
+                              QStringLiteral("Please convert all values from 'GST 5% (18% above Rs 500)' to "
+                                             "'GST 5% (18% above Rs 1000)'");
+    m_ui->Command1->setText(okCaption);
+    m_ui->Command1->setAccessibleName(readableName(okCaption));
+
+    setLabelCaption(
+        m_ui->lblWarning,
+        QStringLiteral("Disclaimer: This utility is being distributed for FREE. ") + kCrLf +
+            QStringLiteral("You would be well advised to consult your GST consultant ") + kCrLf +
+            QStringLiteral("before proceeding. You are doing this out of your own free will ") + kCrLf +
+            QStringLiteral("and because you choose to do so. Norvane Lumetra Pvt. Ltd.") + kCrLf +
+            QStringLiteral("will not be responsible for the outcome and consequences of this utility."));
+
+    QComboBox* combo = m_ui->Combo1;
+    if (GetScalar(QStringLiteral("select count(*) from lobmaster ")).equalsNumber(1)) {
+        // The only line of business is taken at once; its name stands in the
+        // hidden list so that a failure box names it.
+        combo->hide();
+        m_lobId = GetScalar(QStringLiteral("select lobid from lobmaster")).toInt16();
+        combo->setEditText(TrimSpaces(GetScalar(QStringLiteral("select name from lobmaster")).toText()));
+        FoundLOB();
+    } else {
+        // Filling the list is not the operator's choice: OK waits for one.
+        FillCombo(combo, QStringLiteral("select name from lobmaster order by lobid"));
+        setLabelCaption(m_ui->Label1, QString());
+        m_ui->Command1->setEnabled(false);
+        combo->show();
+    }
+}
+
+void Form1::Combo1_Click()
+{
+    // The name is bound, so names with apostrophes are found like any other.
+    m_lobId =
+        GetScalar(QStringLiteral("select lobid from lobmaster where name=?"), {m_ui->Combo1->currentText()})
+            .toInt16();
+    FoundLOB();
+}
+
+void Form1::FoundLOB()
+{
+    m_productWise =
+        GetScalar(QStringLiteral("select productwisevat from lobmaster where lobid=") + number(m_lobId))
+            .isNonZero();
+    QString caption;
+    if (!m_productWise) {
+        m_gstAttribute =
+            GetScalar(QStringLiteral("select name from lobattribute la, attributemaster am where "
+                                     "la.attributeid=am.attributeid and la.vatable=1 and lobid=") +
+                      number(m_lobId))
+                .toText();
+        caption = QStringLiteral("You are currently having GST on ") + m_gstAttribute + QStringLiteral(".") +
+                  kCrLf + QStringLiteral("Would you like to convert all values under the head ") +
+                  m_gstAttribute + kCrLf +
+                  QStringLiteral(" from GST 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'?") +
+                  kCrLf + QStringLiteral("If yes, click on 'OK' below.");
+    } else {
+        caption = QStringLiteral("You are currently having Product Wise GST.") + kCrLf +
+                  QStringLiteral("Would you like to convert all values of Products GST ") + kCrLf +
+                  QStringLiteral(" from 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'?") +
+                  kCrLf + QStringLiteral("If yes, click on 'OK' below.");
+    }
+    setLabelCaption(m_ui->Label1, caption);
+    m_ui->Command1->setEnabled(true);
+}
+
+void Form1::Command1_Click()
+{
+    if (!m_ui->Check1->isChecked()) {
+        conversion::showAgreementReminder();
+        return;
+    }
+    if (!conversion::confirmConversion())
+        return;
+
+    // Database errors from here to the refusal tests pass to the handler's
+    // guard: they are reported and end the program.
+    m_productWise = conversion::readProductWise(m_lobId);
+    EnsureNewGstSlab();
+    const std::int16_t newSlabId = conversion::readNewSlabIdOrRefuse();
+    conversion::refuseIfAlreadyOnNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
+
+    m_ui->Command1->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool moved = conversion::moveRowsToNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
+    QApplication::restoreOverrideCursor();
+    if (!moved) {
+        // The window stays, OK disabled, until the operator chooses a line again.
+        conversion::showTryAgain(m_ui->Combo1->currentText());
+        return;
+    }
+    conversion::showDone();
+    gst::endProgram(gst::kExitDone);
+}
