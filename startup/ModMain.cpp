@@ -73,9 +73,11 @@ void Main()
     ConnectDatabase();
     if (NeedsFirmSelection()) {
         FrmSelectFirm firmWindow;
+        firmWindow.Form_Load();
         firmWindow.exec();
     }
     FrmLogin loginWindow;
+    loginWindow.Form_Load();
     loginWindow.exec();
 }
 

@@ -1,0 +1,292 @@
+#include "signin/FrmLogin.h"
+
+#include "conversion/Form1.h"
+#include "platform/Error.h"
+#include "platform/Handler.h"
+#include "platform/ProgramEnd.h"
+#include "signin/Agent.h"
+#include "signin/ButtonKeys.h"
+#include "signin/Credentials.h"
+#include "signin/WindowLook.h"
+#include "startup/ConnectionState.h"
+#include "startup/ModBase.h"
+#include "ui_FrmLogin.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QScreen>
+#include <climits>
+
+namespace
+{
+
+const QColor kGrey(128, 128, 128);
+const QColor kCaptionColour(255, 255, 192);
+const QColor kOffLineColour(255, 0, 0);
+// The client area's top-left on the screen, and its size.
+const QPoint kClientPosition(261, 227);
+const QSize kClientSize(256, 149);
+
+void setUpEntryField(QLineEdit* field)
+{
+    gst::fillBackground(field, gst::infoBackground());
+    // The mask character is a star whatever the style would choose.
+    field->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    field->setMaxLength(INT_MAX);
+    field->setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+} // namespace
+
+FrmLogin::FrmLogin(QWidget* parent) : QDialog(parent), m_ui(new Ui::FrmLogin)
+{
+    gst::loadWindowResources();
+    m_ui->setupUi(this);
+
+    QIcon icon = windowIcon();
+    icon.addFile(QStringLiteral(":/windows/icons/login_16.png"), QSize(16, 16));
+    setWindowIcon(icon);
+
+    gst::makeFixedDialog(this, kClientSize);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QPoint origin = screen ? screen->geometry().topLeft() : QPoint();
+    setGeometry(QRect(origin + kClientPosition, kClientSize));
+
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, kGrey);
+    setPalette(grey);
+    setAutoFillBackground(true);
+
+    const QColor info = gst::infoBackground();
+    for (QLabel* caption : {m_ui->lblLabels_0, m_ui->lblLabels_1})
+        gst::setTextColour(caption, kCaptionColour);
+    for (QLineEdit* field : {m_ui->txtUserName, m_ui->txtPassword})
+        setUpEntryField(field);
+    for (QPushButton* button : {m_ui->cmdOk, m_ui->cmdCancel}) {
+        gst::setPointSizeF(button, 9.75);
+        gst::fillBackground(button, info);
+    }
+    for (QCheckBox* box : {m_ui->chkBioCap, m_ui->chkMifare}) {
+        gst::setPointSizeF(box, 8.25);
+        gst::fillBackground(box, kGrey);
+        gst::setTextColour(box, info);
+    }
+    gst::setPointSizeF(m_ui->lblOffLine, 11.25);
+    gst::fillBackground(m_ui->lblOffLine, kGrey);
+    gst::setTextColour(m_ui->lblOffLine, kOffLineColour);
+    gst::setTextColour(m_ui->Line1, info);
+
+    for (QLabel* label : {m_ui->lblLabels_0, m_ui->lblLabels_1, m_ui->lblOffLine})
+        label->setAccessibleName(gst::withoutMnemonic(label->text()));
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{m_ui->cmdOk, m_ui->cmdCancel,
+                                                                           m_ui->chkBioCap, m_ui->chkMifare})
+        button->setAccessibleName(gst::withoutMnemonic(button->text()));
+    // An entry field is named after its caption, without the colon.
+    for (QLabel* caption : {m_ui->lblLabels_0, m_ui->lblLabels_1}) {
+        QString name = gst::withoutMnemonic(caption->text());
+        if (name.endsWith(u':'))
+            name.chop(1);
+        caption->buddy()->setAccessibleName(name);
+    }
+    m_ui->Image1->setAccessibleName(m_ui->Image1->toolTip());
+
+    Timer1.setInterval(0);
+
+    connectHandlers();
+}
+
+FrmLogin::~FrmLogin() = default;
+
+void FrmLogin::keyPressEvent(QKeyEvent* event)
+{
+    // No button cancels this window, so Esc must not close it.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+Ui::FrmLogin* FrmLogin::ui() const
+{
+    return m_ui.get();
+}
+
+// ---------------------------------------------------------------- behaviour
+
+namespace
+{
+
+// The window's outer height once active, title bar and borders included:
+// the band of hidden check boxes at the bottom is cut off.
+constexpr int kActiveOuterHeight = 137; // 2050 twips
+
+constexpr int kVirtualKeyTab = 9;
+
+} // namespace
+
+QColor FrmLogin::focusColour()
+{
+    return QColor(237, 227, 253);
+}
+
+void FrmLogin::connectHandlers()
+{
+    for (QLineEdit* field : {m_ui->txtUserName, m_ui->txtPassword})
+        field->installEventFilter(this);
+    for (QPushButton* button : {m_ui->cmdOk, m_ui->cmdCancel})
+        gst::pressOnEnter(button);
+    connect(m_ui->cmdOk, &QPushButton::clicked, this, [this] { gst::guarded([this] { cmdOk_Click(); }); });
+    connect(m_ui->cmdCancel, &QPushButton::clicked, this,
+            [this] { gst::guarded([this] { cmdCancel_Click(); }); });
+    connect(m_ui->Image1, &gst::ClickableLabel::clicked, this,
+            [this] { gst::guarded([this] { Image1_Click(); }); });
+}
+
+void FrmLogin::Form_Load()
+{
+    gst::guarded([this] {
+        // The picture is an extra: the window opens whether or not the server
+        // lets us reach msdb, and the operator is not told.
+        try {
+            OpenAgentConnection();
+        } catch (const std::exception&) {
+        }
+    });
+}
+
+void FrmLogin::OpenAgentConnection()
+{
+    gst::openAgentConnection(bcpCon);
+}
+
+void FrmLogin::Image1_Click()
+{
+    const bool done =
+        gst::startSqlAgent([this](const QString& sql) { gst::executeOnAgentConnection(bcpCon.get(), sql); });
+    if (done)
+        m_ui->Image1->hide();
+}
+
+bool FrmLogin::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        gst::guarded([this] { Form_Activate(); });
+    return QDialog::event(event);
+}
+
+void FrmLogin::Form_Activate()
+{
+    const int frameExtra = frameGeometry().height() - geometry().height();
+    setFixedHeight(kActiveOuterHeight - frameExtra);
+    // The bill date in the workstation's language, e.g. 27-Jul-2018.
+    setWindowTitle(QLocale::system().toString(gBillDate.date(), QStringLiteral("dd-MMM-yyyy")));
+}
+
+void FrmLogin::HighlightField(QWidget* control)
+{
+    if (auto* field = qobject_cast<QLineEdit*>(control))
+        field->selectAll();
+    else if (auto* list = qobject_cast<QComboBox*>(control); list && list->lineEdit())
+        list->lineEdit()->selectAll();
+    else
+        return;
+    gst::fillBackground(control, focusColour());
+}
+
+bool FrmLogin::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!field || (field != m_ui->txtUserName && field != m_ui->txtPassword))
+        return QDialog::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+        // A context menu borrows the focus for a moment; the field keeps its look.
+        if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason)
+            break;
+        const bool in = event->type() == QEvent::FocusIn;
+        gst::guarded([this, field, in] {
+            if (in)
+                HighlightField(field);
+            else
+                gst::fillBackground(field, gst::infoBackground());
+        });
+        break;
+    }
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        bool used = false;
+        gst::guarded([&] { used = fieldKeyDown(field, key->key()) || fieldKeyPress(field, *key); });
+        return used;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+bool FrmLogin::fieldKeyDown(QLineEdit* field, int key)
+{
+    if (field == m_ui->txtUserName && key == Qt::Key_Escape) {
+        cmdCancel_Click();
+        return true;
+    }
+    if (field == m_ui->txtPassword && key == Qt::Key_Up) {
+        m_ui->txtUserName->setFocus();
+        return true;
+    }
+    return false;
+}
+
+bool FrmLogin::fieldKeyPress(QLineEdit* field, const QKeyEvent& key)
+{
+    // An apostrophe never enters either field.
+    if (key.text() == QLatin1String("'"))
+        return true;
+    const bool enter =
+        key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter || key.text() == QLatin1String("\r");
+    if (!enter)
+        return false;
+    if (field == m_ui->txtUserName)
+        SendKeyEvent(kVirtualKeyTab, true); // on to the password, through the input queue
+    else
+        cmdOk_Click();
+    return true;
+}
+
+void FrmLogin::cmdOk_Click()
+{
+    if (!CheckCredentials(*this))
+        return;
+    Form_Unload();
+    done(QDialog::Accepted);
+    Form1::openConversionWindow();
+}
+
+void FrmLogin::cmdCancel_Click()
+{
+    gst::endProgram(gst::kExitCancelled);
+}
+
+void FrmLogin::Form_Unload()
+{
+    if (!gSignedIn)
+        gst::endProgram(gst::kExitCancelled);
+}
+
+void FrmLogin::closeEvent(QCloseEvent* event)
+{
+    gst::guarded([this] { Form_Unload(); });
+    QDialog::closeEvent(event);
+}
+
+void FrmLogin::reject()
+{
+    gst::guarded([this] { Form_Unload(); });
+    QDialog::reject();
+}
