@@ -16,7 +16,8 @@ constexpr long kCommandError = -2147217900;   // 0x80040E14: the server answered
 constexpr long kTypeMismatch = 13;
 constexpr long kOverflow = 6;
 constexpr long kInvalidUseOfNull = 94;
-constexpr long kLoginSettings = 429; // the login settings are missing, unreadable or unsafe
+constexpr long kConnectionClosed = 3709; // a statement on a connection that is not open
+constexpr long kLoginSettings = 429;     // the login settings are missing, unreadable or unsafe
 } // namespace err
 
 // An error with a number and a description, as the program reports it.

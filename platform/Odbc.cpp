@@ -324,8 +324,10 @@ void Connection::open()
 void* Connection::allocStatement()
 {
     if (!m_open)
-        throw AppError(err::kCommandError,
-                       QStringLiteral("Operation is not allowed when the object is closed."));
+        throw AppError(err::kConnectionClosed,
+                       QStringLiteral("The connection cannot be used to perform this "
+                                      "operation. It is either closed or invalid in this "
+                                      "context."));
     SQLHSTMT stmt = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(m_dbc), &stmt)))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
@@ -360,8 +362,8 @@ void bindParams(SQLHSTMT stmt, const Params& params, std::vector<std::u16string>
 
 void Connection::execute(const QString& sql, const Params& params)
 {
-    trace(sql);
     SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
+    trace(sql);
     std::vector<std::u16string> buffers;
     std::vector<SQLLEN> lengths;
     bindParams(stmt, params, buffers, lengths);
@@ -387,8 +389,8 @@ void Connection::execute(const QString& sql, const Params& params)
 
 std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)
 {
-    trace(sql);
     SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
+    trace(sql);
     std::vector<std::u16string> buffers;
     std::vector<SQLLEN> lengths;
     bindParams(stmt, params, buffers, lengths);
@@ -407,8 +409,10 @@ std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& p
 void Connection::beginTrans()
 {
     if (!m_open)
-        throw AppError(err::kCommandError,
-                       QStringLiteral("Operation is not allowed when the object is closed."));
+        throw AppError(err::kConnectionClosed,
+                       QStringLiteral("The connection cannot be used to perform this "
+                                      "operation. It is either closed or invalid in this "
+                                      "context."));
     if (m_inTransaction)
         throw AppError(err::kCommandError,
                        QStringLiteral("A transaction is already open on this connection."));
@@ -444,6 +448,64 @@ void Connection::rollbackTrans()
                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+}
+
+bool Connection::tableExists(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
+    struct StatementGuard {
+        SQLHSTMT stmt;
+        ~StatementGuard()
+        {
+            SQLFreeStmt(stmt, SQL_CLOSE);
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        }
+    } guard{stmt};
+
+    // The catalog takes the name as a pattern: escape "_" and "%" where the
+    // driver offers an escape, and compare the names it returns ourselves.
+    QString pattern = name;
+    SQLWCHAR escape[8] = {};
+    SQLSMALLINT escapeBytes = 0;
+    if (SQL_SUCCEEDED(SQLGetInfoW(static_cast<SQLHDBC>(m_dbc), SQL_SEARCH_PATTERN_ESCAPE, escape,
+                                  sizeof(escape), &escapeBytes)) &&
+        escapeBytes > 0) {
+        const QString esc = fromWide(escape, std::min<SQLLEN>(escapeBytes / sizeof(SQLWCHAR), 7));
+        if (!esc.isEmpty()) {
+            pattern.replace(esc, esc + esc);
+            pattern.replace(QLatin1String("_"), esc + QLatin1String("_"));
+            pattern.replace(QLatin1String("%"), esc + QLatin1String("%"));
+        }
+    }
+    std::u16string wide = toWide(pattern);
+    SQLRETURN rc = SQLTablesW(stmt, nullptr, 0, nullptr, 0, wideData(wide),
+                              static_cast<SQLSMALLINT>(wide.size()), nullptr, 0);
+    if (!SQL_SUCCEEDED(rc)) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    }
+    for (;;) {
+        rc = SQLFetch(stmt);
+        if (rc == SQL_NO_DATA)
+            return false;
+        if (!SQL_SUCCEEDED(rc)) {
+            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
+            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        }
+        SQLWCHAR tableName[1024] = {};
+        SQLLEN indicator = 0;
+        rc = SQLGetData(stmt, 3, SQL_C_WCHAR, tableName, sizeof(tableName), &indicator);
+        if (!SQL_SUCCEEDED(rc) || indicator == SQL_NULL_DATA)
+            continue;
+        const SQLLEN capacity = static_cast<SQLLEN>(sizeof(tableName) / sizeof(tableName[0])) - 1;
+        const SQLLEN chars = indicator == SQL_NO_TOTAL
+                                 ? capacity
+                                 : std::min(capacity, indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
+        if (fromWide(tableName, chars).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
 }
 
 // ---------------------------------------------------------------- ResultSet
@@ -542,6 +604,12 @@ Value ResultSet::value(int index)
         }
     }
     return m_cache[static_cast<size_t>(index)];
+}
+
+bool ResultSet::isNarrowTextColumn(const QString& columnName) const
+{
+    const SQLSMALLINT t = m_columns[static_cast<size_t>(indexOf(columnName))].sqlType;
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR;
 }
 
 QByteArray ResultSet::bytes(const QString& columnName)

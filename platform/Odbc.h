@@ -84,6 +84,11 @@ public:
     // Statements (result sets) currently open on this connection.
     int openStatementCount() const { return m_openStatements; }
 
+    // Whether a table or view of this name exists, compared without regard to
+    // letter case. Asks the driver's catalog (no SQL text is sent or traced);
+    // the catalog statement is closed before returning.
+    bool tableExists(const QString& name);
+
     // Records every statement text sent on any connection, in order, when set.
     // Off by default; only tests and benchmarks switch it on.
     using TraceHook = std::function<void(const QString& sql)>;
@@ -121,6 +126,9 @@ public:
     Value value(const QString& columnName);
     // The raw bytes of a character column, read without any character conversion.
     QByteArray bytes(const QString& columnName);
+    // Whether the column holds single-byte text (char, varchar, text), whose
+    // characters the driver converts from the server's code page.
+    bool isNarrowTextColumn(const QString& columnName) const;
     void close();
     bool isClosed() const { return m_stmt == nullptr; }
 

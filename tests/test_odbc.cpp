@@ -153,7 +153,7 @@ TEST(OdbcSqlite, MissingOrOutsideDatabaseIsAGenericFailureAndNothingIsCreated)
     TestDatabase db;
     db.createDatabase("talvex");
     EXPECT_EQ(openError(db, "talvex"), 0);
-    for (const QString catalog :
+    for (const QString& catalog :
          {QString("nosuch"), QString("../talvex"), QString("sub/talvex"), QString()}) {
         SCOPED_TRACE(catalog.toStdString());
         EXPECT_EQ(openError(db, catalog), gst::err::kGenericFailure);
