@@ -5,6 +5,7 @@
 #include "conversion/NewGstSlab.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
+#include "signin/WindowLook.h"
 #include "startup/ModBase.h"
 #include "ui_Form1.h"
 
@@ -72,7 +73,7 @@ void Form1::Form_Load()
     const QString okCaption = QStringLiteral("OK") + kCrLf +
                               QStringLiteral("Please convert all values from 'GST 5% (18% above Rs 500)' to "
                                              "'GST 5% (18% above Rs 1000)'");
-    m_ui->Command1->setText(okCaption);
+    gst::setWrappedCaption(m_ui->Command1, okCaption);
     m_ui->Command1->setAccessibleName(readableName(okCaption));
 
     setLabelCaption(

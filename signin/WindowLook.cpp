@@ -1,8 +1,12 @@
 #include "signin/WindowLook.h"
 
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPalette>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QWidget>
 
 // Q_INIT_RESOURCE names a global function, so it cannot be used inside gst.
@@ -69,6 +73,49 @@ void makeFixedDialog(QDialog* dialog, const QSize& clientSize)
                            Qt::MSWindowsFixedSizeDialogHint);
     dialog->setSizeGripEnabled(false);
     dialog->setFixedSize(clientSize);
+}
+
+void setWrappedCaption(QPushButton* button, const QString& caption)
+{
+    const QString labelName = QStringLiteral("wrappedCaption");
+    auto* label = button->findChild<QLabel*>(labelName, Qt::FindDirectChildrenOnly);
+    if (!label) {
+        label = new QLabel(button);
+        label->setObjectName(labelName);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        label->setTextFormat(Qt::PlainText);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* layout = new QVBoxLayout(button);
+        layout->setContentsMargins(4, 2, 4, 2);
+        layout->addWidget(label);
+        // The caption keeps the button's text colours; the button's own one-line
+        // drawing of it is made invisible.
+        QPalette labelPalette = label->palette();
+        QPalette palette = button->palette();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            labelPalette.setColor(group, QPalette::ButtonText, palette.color(group, QPalette::ButtonText));
+        label->setPalette(labelPalette);
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            palette.setColor(group, QPalette::ButtonText, Qt::transparent);
+        button->setPalette(palette);
+    }
+    button->setText(caption);
+    QString shown = caption;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    label->setText(shown);
+    // Where the desktop's font is wider than the one the button was laid out
+    // for, the caption is made smaller until all of it fits.
+    const QRect room = button->rect().adjusted(4, 2, -4, -2);
+    QFont font = button->font();
+    for (qreal size = font.pointSizeF(); size > 6.0; size -= 0.5) {
+        font.setPointSizeF(size);
+        const QRect needed = QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 0),
+                                                             Qt::TextWordWrap | Qt::AlignCenter, shown);
+        if (needed.height() <= room.height() && needed.width() <= room.width())
+            break;
+    }
+    label->setFont(font);
 }
 
 } // namespace gst

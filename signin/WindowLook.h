@@ -5,6 +5,7 @@
 #include <QString>
 
 class QDialog;
+class QPushButton;
 class QWidget;
 
 namespace gst
@@ -24,6 +25,11 @@ void setPointSizeF(QWidget* widget, qreal pointSize);
 
 // A caption as read aloud: "&&" stays "&", any other "&" is dropped.
 QString withoutMnemonic(const QString& caption);
+
+// Sets a button's caption and draws it wrapped within the button, as long
+// captions are shown on the shop's desktop; Qt buttons draw one line only. The
+// button keeps the caption as its text, so it is read aloud and found by tests.
+void setWrappedCaption(QPushButton* button, const QString& caption);
 
 // A dialog the operator cannot resize, minimise or maximise, with the given
 // client size.

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <functional>
@@ -160,6 +161,29 @@ TEST_F(Form1Test, LoadWritesTheCaptionsAndWaitsForAChoice)
     EXPECT_EQ(ui()->Label1->text(), "");
     EXPECT_FALSE(ui()->Command1->isEnabled());
     EXPECT_EQ(window->lobId(), 0);
+}
+
+TEST_F(Form1Test, OkCaptionIsDrawnWrappedWithinTheButton)
+{
+    load(standardRetailData());
+    window->show();
+    auto* caption = ui()->Command1->findChild<QLabel*>("wrappedCaption");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "OK\nPlease convert all values from 'GST 5% (18% above Rs 500)' to "
+                               "'GST 5% (18% above Rs 1000)'");
+    EXPECT_TRUE(caption->wordWrap());
+    // The whole caption fits inside the button, and the button's own one-line
+    // drawing of it is invisible.
+    EXPECT_LE(caption->heightForWidth(caption->width()), caption->height());
+    EXPECT_TRUE(ui()->Command1->rect().contains(caption->geometry()));
+    EXPECT_EQ(ui()->Command1->palette().color(QPalette::Active, QPalette::ButtonText).alpha(), 0);
+    for (bool enabled : {true, false}) {
+        ui()->Command1->setEnabled(enabled);
+        const QColor text = caption->palette().color(
+            caption->isEnabled() ? QPalette::Active : QPalette::Disabled, caption->foregroundRole());
+        EXPECT_EQ(text.alpha(), 255) << "caption drawn when the button is "
+                                     << (enabled ? "enabled" : "disabled");
+    }
 }
 
 TEST_F(Form1Test, SingleLineOfBusinessIsTakenAtOnceWithItsOwnId)
