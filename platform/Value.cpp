@@ -138,30 +138,15 @@ bool Value::numericValue(double* out) const
     return false;
 }
 
-namespace
-{
-template <typename T> T toIntegerType(const Value& v, bool isInteger, std::int64_t i, double d)
-{
-    if (isInteger) {
-        if (i < std::numeric_limits<T>::min() || i > std::numeric_limits<T>::max())
-            raiseOverflow();
-        return static_cast<T>(i);
-    }
-    (void)v;
-    const double r = roundHalfEven(d);
-    if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
-          r <= static_cast<double>(std::numeric_limits<T>::max())))
-        raiseOverflow();
-    return static_cast<T>(r);
-}
-} // namespace
-
-std::int16_t Value::toInt16() const
+std::int64_t Value::toInteger(std::int64_t min, std::int64_t max) const
 {
     if (m_kind == Kind::Null)
         raiseInvalidUseOfNull();
-    if (m_kind == Kind::Integer)
-        return toIntegerType<std::int16_t>(*this, true, m_int, 0);
+    if (m_kind == Kind::Integer) {
+        if (m_int < min || m_int > max)
+            raiseOverflow();
+        return m_int;
+    }
     if (m_kind == Kind::Text) {
         bool b = false;
         if (parseBoolText(m_text, &b))
@@ -170,24 +155,22 @@ std::int16_t Value::toInt16() const
     double d = 0;
     if (!numericValue(&d))
         raiseTypeMismatch();
-    return toIntegerType<std::int16_t>(*this, false, 0, d);
+    const double r = roundHalfEven(d);
+    if (!(r >= static_cast<double>(min) && r <= static_cast<double>(max)))
+        raiseOverflow();
+    return static_cast<std::int64_t>(r);
+}
+
+std::int16_t Value::toInt16() const
+{
+    return static_cast<std::int16_t>(
+        toInteger(std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
 }
 
 std::int32_t Value::toInt32() const
 {
-    if (m_kind == Kind::Null)
-        raiseInvalidUseOfNull();
-    if (m_kind == Kind::Integer)
-        return toIntegerType<std::int32_t>(*this, true, m_int, 0);
-    if (m_kind == Kind::Text) {
-        bool b = false;
-        if (parseBoolText(m_text, &b))
-            return b ? -1 : 0;
-    }
-    double d = 0;
-    if (!numericValue(&d))
-        raiseTypeMismatch();
-    return toIntegerType<std::int32_t>(*this, false, 0, d);
+    return static_cast<std::int32_t>(
+        toInteger(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 double Value::toDouble() const

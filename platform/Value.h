@@ -49,6 +49,7 @@ public:
 
 private:
     bool numericValue(double* out) const;
+    std::int64_t toInteger(std::int64_t min, std::int64_t max) const;
 
     Kind m_kind = Kind::Null;
     bool m_bool = false;
