@@ -9,7 +9,7 @@ packages=(
   unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
   sqlite3 libsqlite3-dev
   googletest libgtest-dev libgmock-dev
-  xvfb xauth desktop-file-utils
+  xvfb xauth desktop-file-utils fonts-dejavu-core
 )
 
 missing=()
