@@ -8,6 +8,7 @@
 #include "startup/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
+#include "support/WindowTesting.h"
 #include "ui_Form1.h"
 
 #include <QAbstractItemView>
@@ -40,30 +41,10 @@ QString attributeWiseText(const QString& a)
            "below.";
 }
 
-bool waitUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 3000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void sendKey(QWidget* target, int key, const QString& text = QString())
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &release);
-}
-
 void typeText(QWidget* target, const QString& text)
 {
     for (const QChar ch : text)
-        sendKey(target, ch.toUpper().unicode(), QString(ch));
+        pressKey(target, ch.toUpper().unicode(), QString(ch));
 }
 
 void sendMouse(QWidget* target, QEvent::Type type, const QPoint& at)
@@ -96,7 +77,7 @@ void enterInPopup(QComboBox* combo, int row)
     QAbstractItemView* view = combo->view();
     ASSERT_TRUE(waitUntil([&] { return view->isVisible(); }));
     view->setCurrentIndex(view->model()->index(row, combo->modelColumn()));
-    sendKey(view, Qt::Key_Return);
+    pressKey(view, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return !view->isVisible(); }));
 }
 
@@ -248,11 +229,11 @@ TEST_F(Form1Test, ArrowKeysChooseEntries)
 {
     load(standardRetailData());
     showAndFocusList();
-    sendKey(ui()->Combo1, Qt::Key_Down);
+    pressKey(ui()->Combo1, Qt::Key_Down);
     EXPECT_EQ(window->lobId(), 2);
     EXPECT_EQ(ui()->Label1->text(), attributeWiseText("Fabric"));
     EXPECT_TRUE(ui()->Command1->isEnabled());
-    sendKey(ui()->Combo1, Qt::Key_Up);
+    pressKey(ui()->Combo1, Qt::Key_Up);
     EXPECT_EQ(window->lobId(), 1);
     EXPECT_EQ(ui()->Label1->text(), kProductWiseText);
 }
@@ -280,7 +261,7 @@ TEST_F(Form1Test, TypedTextChoosesNothing)
             ui()->Check1->setFocus(Qt::TabFocusReason);
             ASSERT_TRUE(waitUntil([&] { return ui()->Check1->hasFocus(); }));
         } else {
-            sendKey(ui()->Combo1, Qt::Key_Return);
+            pressKey(ui()->Combo1, Qt::Key_Return);
         }
         QCoreApplication::processEvents();
         EXPECT_EQ(ui()->Combo1->currentText(), QString::fromUtf8(c.typed)); // no completion either

@@ -7,6 +7,7 @@
 #include "startup/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
+#include "support/WindowTesting.h"
 #include "ui_FrmLogin.h"
 
 #include <QApplication>
@@ -21,11 +22,6 @@ using ::testing::ExitedWithCode;
 
 namespace
 {
-
-QColor info()
-{
-    return QGuiApplication::palette().color(QPalette::ToolTipBase);
-}
 
 // The colour drawn inside a field, clear of its text and frame.
 QColor drawnColour(QWidget* field)

@@ -1,5 +1,6 @@
 // Layout of the conversion window: frame, controls, fonts, tab order.
 #include "conversion/Form1.h"
+#include "support/WindowTesting.h"
 #include "ui_Form1.h"
 
 #include <QApplication>
@@ -12,36 +13,6 @@
 
 namespace
 {
-
-int px(int twips)
-{
-    return (twips * 2 + 15) / 30; // nearest pixel at 15 twips a pixel
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-bool waitUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 3000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void pressKey(QWidget* target, int key)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &release);
-}
 
 QString captionOf(const QWidget* widget)
 {

@@ -1,5 +1,6 @@
 // Layout of the firm picker: frame, controls, colours, tab order.
 #include "firms/FrmSelectFirm.h"
+#include "support/WindowTesting.h"
 #include "ui_FrmSelectFirm.h"
 
 #include <QApplication>
@@ -13,49 +14,6 @@
 
 namespace
 {
-
-int px(int twips)
-{
-    return (twips * 2 + 15) / 30; // nearest pixel at 15 twips a pixel
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-bool waitUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 3000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void pressKey(QWidget* target, int key)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &release);
-}
-
-// How many times a signal fires from now on.
-template <typename Sender, typename Signal> std::shared_ptr<int> countEmissions(Sender* sender, Signal signal)
-{
-    auto count = std::make_shared<int>(0);
-    QObject::connect(sender, signal, [count] { ++*count; });
-    return count;
-}
-
-QColor info()
-{
-    return QGuiApplication::palette().color(QPalette::ToolTipBase);
-}
 
 class layoutFrmSelectFirm : public ::testing::Test
 {

@@ -9,6 +9,7 @@
 #include "platform/ProgramEnd.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
+#include "support/WindowTesting.h"
 #include "ui_Form1.h"
 
 #include <QAbstractItemView>
@@ -56,18 +57,6 @@ QString attributeLookup(int lob)
 const QString kDoneBox =
     "\\[msgbox\\] icon=none title=New GST converted from 'GST 5% \\(18% above Rs 500\\)' to "
     "'GST 5% \\(18% above Rs 1000\\)' text=Done";
-
-bool waitUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 3000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 void sendMouse(QWidget* target, QEvent::Type type, const QPoint& at)
 {
