@@ -35,7 +35,14 @@ QString quotedValueTable(const QString& gstAttribute)
 
 QString quoteIdentifier(const QString& name, bool sqlite)
 {
-    if (sqlite && name.contains(QLatin1Char(']'))) {
+    // The SQLite3 ODBC driver does not take brackets as quotes: a ";", "?",
+    // "{", quote or "]" inside them would split the statement, count as a
+    // parameter marker or start an escape. It does take double quotes, so any
+    // name beyond letters, digits, blanks and underscores goes in those.
+    bool plain = true;
+    for (const QChar ch : name)
+        plain = plain && (ch.isLetterOrNumber() || ch == QLatin1Char(' ') || ch == QLatin1Char('_'));
+    if (sqlite && !plain) {
         QString inner = name;
         inner.replace(QLatin1String("\""), QLatin1String("\"\""));
         return QLatin1Char('"') + inner + QLatin1Char('"');

@@ -11,9 +11,9 @@ namespace conversion
 
 constexpr std::int16_t kOldSlabId = 5010;
 
-// An identifier built from data, quoted: [name] with "]" doubled. SQLite has
-// no escape inside brackets, so there a name holding "]" is written "name"
-// with '"' doubled.
+// An identifier built from data, quoted: [name] with "]" doubled. On SQLite a
+// name holding anything but letters, digits, blanks and underscores is
+// written "name" with '"' doubled, since its driver looks into brackets.
 QString quoteIdentifier(const QString& name, bool sqlite);
 // The value table of a GST attribute: its name followed by "Master", unquoted.
 QString attributeTableName(const QString& gstAttribute);

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <climits>
 
 namespace
 {
@@ -49,6 +50,9 @@ void Form1::connectHandlers()
     // completion and its matching of typed text are taken away.
     combo->setCompleter(nullptr);
     if (QLineEdit* edit = combo->lineEdit()) {
+        // The text box must hold any name the list holds, or the lookup of a
+        // chosen name would find a shortened one.
+        edit->setMaxLength(INT_MAX);
         QObject::disconnect(edit, &QLineEdit::returnPressed, combo, nullptr);
         QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
     }
