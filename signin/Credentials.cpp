@@ -109,12 +109,17 @@ bool CheckCredentials(FrmLogin& window)
 
     // The name is bound, never pasted: a pasted apostrophe cannot change the statement.
     const QString userName = TrimSpaces(ui->txtUserName->text());
-    std::unique_ptr<gst::ResultSet> rs =
-        connection.query(gst::userLookupStatement(connection.isSqlite()), {userName});
+    // No login name holds a NUL, and the SQLite driver would cut the bound name
+    // there and find the user named by what stands before it: such a name
+    // matches nobody, as it would on SQL Server.
+    const bool matchable = !userName.contains(QChar(0));
+    std::unique_ptr<gst::ResultSet> rs;
+    if (matchable)
+        rs = connection.query(gst::userLookupStatement(connection.isSqlite()), {userName});
 
     bool blocked = false;
     bool passed = false;
-    if (rs->next()) {
+    if (rs && rs->next()) {
         // Only the first row counts.
         QByteArray bytes;
         const bool narrow = !connection.isSqlite() && rs->isNarrowTextColumn(QStringLiteral("Password"));
@@ -140,7 +145,8 @@ bool CheckCredentials(FrmLogin& window)
         rs->close();
         return true;
     }
-    rs->close();
+    if (rs)
+        rs->close();
 
     if (blocked) {
         gst::showMessage(QStringLiteral("Your Account Has Been Blocked !!"), std::nullopt,
