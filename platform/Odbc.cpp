@@ -360,34 +360,18 @@ void bindParams(SQLHSTMT stmt, const Params& params, std::vector<std::u16string>
 
 } // namespace
 
-void Connection::execute(const QString& sql, const Params& params)
+namespace
 {
-    SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
-    trace(sql);
-    std::vector<std::u16string> buffers;
-    std::vector<SQLLEN> lengths;
-    bindParams(stmt, params, buffers, lengths);
-    std::u16string text = toWide(sql);
-    SQLRETURN rc = SQLExecDirectW(stmt, wideData(text), static_cast<SQLINTEGER>(text.size()));
-    // An update that matches no row answers SQL_NO_DATA: not a failure.
-    bool failed = !(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA);
-    // A procedure may report its error in a later result; walk them all.
-    while (!failed) {
-        rc = SQLMoreResults(stmt);
-        if (rc == SQL_NO_DATA)
-            break;
-        if (!SQL_SUCCEEDED(rc))
-            failed = true;
-    }
-    if (failed) {
-        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
-    }
+// Frees a statement and raises the error its diagnostics describe.
+[[noreturn]] void raiseAndFree(SQLHSTMT stmt)
+{
+    const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
 }
+} // namespace
 
-std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)
+void* Connection::run(const QString& sql, const Params& params)
 {
     SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
     trace(sql);
@@ -396,12 +380,30 @@ std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& p
     bindParams(stmt, params, buffers, lengths);
     std::u16string text = toWide(sql);
     const SQLRETURN rc = SQLExecDirectW(stmt, wideData(text), static_cast<SQLINTEGER>(text.size()));
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
-    }
+    // An update that matches no row answers SQL_NO_DATA: not a failure.
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+        raiseAndFree(stmt);
     SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    return stmt;
+}
+
+void Connection::execute(const QString& sql, const Params& params)
+{
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(run(sql, params));
+    // A procedure may report its error in a later result; walk them all.
+    for (;;) {
+        const SQLRETURN rc = SQLMoreResults(stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc))
+            raiseAndFree(stmt);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)
+{
+    SQLHSTMT stmt = static_cast<SQLHSTMT>(run(sql, params));
     ++m_openStatements;
     return std::unique_ptr<ResultSet>(new ResultSet(this, stmt));
 }
@@ -443,16 +445,22 @@ void Connection::rollbackTrans()
         throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
     trace(QStringLiteral("ROLLBACK"));
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_ROLLBACK);
+    // Switching autocommit back on commits whatever is still open: after a
+    // failed rollback the transaction stays open, uncommitted, for another
+    // rollback or for the end of the program, which discards it.
+    if (!SQL_SUCCEEDED(rc))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = false;
     SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
-    if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
 }
 
 bool Connection::tableExists(const QString& name)
 {
-    if (name.isEmpty())
+    // The catalog takes a name of at most 32767 characters (a 16-bit length);
+    // no longer name can be asked about, nor name a table on SQL Server.
+    constexpr int kLongestCatalogName = 32767;
+    if (name.isEmpty() || name.size() > kLongestCatalogName)
         return false;
     SQLHSTMT stmt = static_cast<SQLHSTMT>(allocStatement());
     struct StatementGuard {
@@ -480,6 +488,8 @@ bool Connection::tableExists(const QString& name)
         }
     }
     std::u16string wide = toWide(pattern);
+    if (wide.size() > static_cast<size_t>(kLongestCatalogName))
+        return false;
     SQLRETURN rc = SQLTablesW(stmt, nullptr, 0, nullptr, 0, wideData(wide),
                               static_cast<SQLSMALLINT>(wide.size()), nullptr, 0);
     if (!SQL_SUCCEEDED(rc)) {

@@ -97,6 +97,8 @@ public:
 private:
     friend class ResultSet;
     void* allocStatement();
+    // Sends one statement with its parameters; the caller owns the statement.
+    void* run(const QString& sql, const Params& params);
     void trace(const QString& sql) const;
     [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;
 
