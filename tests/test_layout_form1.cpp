@@ -26,26 +26,7 @@ QString captionOf(const QWidget* widget)
     return {};
 }
 
-class layoutForm1 : public ::testing::Test
-{
-protected:
-    void SetUp() override { window = std::make_unique<Form1>(); }
-
-    QWidget* control(const char* name) const
-    {
-        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
-    void showAndActivate()
-    {
-        window->show();
-        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
-    }
-
-    std::unique_ptr<Form1> window;
-};
+using layoutForm1 = LayoutTest<Form1>;
 
 TEST_F(layoutForm1, FrameIsASizableWindowPlacedByTheWindowSystem)
 {

@@ -32,26 +32,7 @@ QString captionOf(const QWidget* widget)
 
 const QColor kGrey(128, 128, 128);
 
-class layoutFrmLogin : public ::testing::Test
-{
-protected:
-    void SetUp() override { window = std::make_unique<FrmLogin>(); }
-
-    QWidget* control(const char* name) const
-    {
-        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
-    void showAndActivate()
-    {
-        window->show();
-        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
-    }
-
-    std::unique_ptr<FrmLogin> window;
-};
+using layoutFrmLogin = LayoutTest<FrmLogin>;
 
 TEST_F(layoutFrmLogin, FrameIsAFixedGreyDialogAtItsScreenPosition)
 {

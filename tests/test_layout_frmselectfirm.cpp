@@ -15,26 +15,7 @@
 namespace
 {
 
-class layoutFrmSelectFirm : public ::testing::Test
-{
-protected:
-    void SetUp() override { window = std::make_unique<FrmSelectFirm>(); }
-
-    QWidget* control(const char* name) const
-    {
-        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
-    void showAndActivate()
-    {
-        window->show();
-        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
-    }
-
-    std::unique_ptr<FrmSelectFirm> window;
-};
+using layoutFrmSelectFirm = LayoutTest<FrmSelectFirm>;
 
 TEST_F(layoutFrmSelectFirm, FrameIsAFixedGreyDialogCentredOnTheScreen)
 {

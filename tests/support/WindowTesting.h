@@ -58,3 +58,28 @@ inline QColor info()
 {
     return QGuiApplication::palette().color(QPalette::ToolTipBase);
 }
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+// A fresh window of type W for each layout test, with its controls by name.
+template <typename W> class LayoutTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { window = std::make_unique<W>(); }
+
+    QWidget* control(const char* name) const
+    {
+        auto* found = window->template findChild<QWidget*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void showAndActivate()
+    {
+        window->show();
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+    }
+
+    std::unique_ptr<W> window;
+};
