@@ -14,18 +14,6 @@
 namespace
 {
 
-QString captionOf(const QWidget* widget)
-{
-    if (auto* label = qobject_cast<const QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<const QAbstractButton*>(widget))
-        return button->text();
-    if (auto* combo = qobject_cast<const QComboBox*>(widget))
-        return combo->currentText();
-    ADD_FAILURE() << "no caption for " << widget->objectName().toStdString();
-    return {};
-}
-
 using layoutForm1 = LayoutTest<Form1>;
 
 TEST_F(layoutForm1, FrameIsASizableWindowPlacedByTheWindowSystem)

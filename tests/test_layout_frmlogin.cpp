@@ -18,18 +18,6 @@
 namespace
 {
 
-QString captionOf(const QWidget* widget)
-{
-    if (auto* label = qobject_cast<const QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<const QAbstractButton*>(widget))
-        return button->text();
-    if (auto* field = qobject_cast<const QLineEdit*>(widget))
-        return field->text();
-    ADD_FAILURE() << "no caption for " << widget->objectName().toStdString();
-    return {};
-}
-
 const QColor kGrey(128, 128, 128);
 
 using layoutFrmLogin = LayoutTest<FrmLogin>;

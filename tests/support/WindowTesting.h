@@ -59,8 +59,27 @@ inline QColor info()
     return QGuiApplication::palette().color(QPalette::ToolTipBase);
 }
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <gtest/gtest.h>
+
+// The text a control shows: a caption, a field's text, a list's current text.
+inline QString captionOf(const QWidget* widget)
+{
+    if (auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text();
+    if (auto* field = qobject_cast<const QLineEdit*>(widget))
+        return field->text();
+    if (auto* combo = qobject_cast<const QComboBox*>(widget))
+        return combo->currentText();
+    ADD_FAILURE() << "no caption for " << widget->objectName().toStdString();
+    return {};
+}
 
 // A fresh window of type W for each layout test, with its controls by name.
 template <typename W> class LayoutTest : public ::testing::Test
