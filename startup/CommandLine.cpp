@@ -70,7 +70,7 @@ QString helpText()
                           "Login settings (the server name and the password of the database login sa):\n"
                           "%2; here %3.\n"
                           "  Keys: ServerName, pwd, Driver, Options. The file holds a password and is\n"
-                          "  refused when group or others may read it: chmod 600 it.\n"
+                          "  refused unless only its owner has access to it: chmod 600 it.\n"
                           "\n"
                           "Exit codes:\n"
                           "  0   the conversion ended with \"Done\"\n"
