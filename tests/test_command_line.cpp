@@ -69,6 +69,17 @@ TEST_F(CommandLine, HelpTellsTheSettingsFileAndTheExitCodes)
     }
 }
 
+// The configuration folder comes from the environment and is echoed: escape
+// sequences and line breaks in it must not reach the terminal.
+TEST_F(CommandLine, HelpShowsAHostileSettingsFolderHarmlessly)
+{
+    const Outcome r =
+        runProgram({QStringLiteral("--help")}, m_config.path() + QStringLiteral("/a\x1b]2;owned\x07\nb"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("/a?]2;owned??b/talvex/login.ini."))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QChar(0x1b)));
+}
+
 // Anything else is refused on one line of the error output with code 64,
 // including text that would otherwise break the line or drive the terminal.
 TEST_F(CommandLine, RefusesAnythingElseOnOneLine)
