@@ -7,6 +7,7 @@
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 namespace
@@ -140,6 +141,7 @@ TEST_F(PeerTest, BoundValuesAndTransactionsReachTheServerInFreeTdsForm)
     EXPECT_EQ(bound[0].type, QStringLiteral("nvarchar(5)"));
     EXPECT_EQ(bound[0].value, QStringLiteral("admin"));
     EXPECT_EQ(requests[2].kind, TdsPeer::Request::Kind::Batch);
+    EXPECT_EQ(peer.roundTrips(1), 9); // one per request: the lookup was read to its end
     EXPECT_EQ(requests[3].kind, TdsPeer::Request::Kind::Transaction);
 
     // The committed update is in the database behind the peer; the rolled back one is not.
@@ -152,5 +154,96 @@ TEST_F(PeerTest, BoundValuesAndTransactionsReachTheServerInFreeTdsForm)
                       {QStringLiteral("5"), QStringLiteral("5010")},
                       {QStringLiteral("6"), QStringLiteral("5005")}}));
 }
+
+// A delay before every answer simulates a slow link; each exchange pays it once.
+TEST_F(PeerTest, AnswerDelayIsPaidOncePerRoundTrip)
+{
+    TdsPeer peer(db.folder());
+    peer.setAnswerDelayMs(50);
+    peer.start();
+    auto c = openThrough(peer);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 4; ++i)
+        c->execute(QStringLiteral("update options set billdate = billdate"));
+    EXPECT_GE(timer.elapsed(), 4 * 50);
+    EXPECT_EQ(peer.roundTrips(1), 4);
+}
+
+// Faults the peer injects, as the product's connection meets them: the
+// number it raises, and what the database behind the peer keeps.
+struct FaultCase {
+    const char* name;
+    TdsPeer::Fault fault;
+    long number;        // the AppError the transaction meets
+    const char* text;   // part of its description
+    bool changesLanded; // both products moved to 5019
+};
+
+class PeerFaults : public PeerTest, public ::testing::WithParamInterface<FaultCase>
+{
+};
+
+TEST_P(PeerFaults, TheProductMeetsTheFaultAndTheDatabaseKeepsWhatTheServerDid)
+{
+    TdsPeer peer(db.folder());
+    peer.addFault(GetParam().fault);
+    peer.start();
+    auto c = openThrough(peer);
+
+    long number = 0;
+    QString description;
+    try {
+        c->beginTrans();
+        c->execute(QStringLiteral("update products set vatid=5019 where ProductId=3"));
+        c->execute(QStringLiteral("update products set vatid=5019 where ProductId=4"));
+        c->commitTrans();
+    } catch (const gst::AppError& e) {
+        number = e.number();
+        description = e.description();
+        try {
+            if (c->inTransaction())
+                c->rollbackTrans();
+        } catch (const gst::AppError&) {
+        }
+    }
+    c.reset();
+    EXPECT_NE(number, 0);
+    if (GetParam().number != 0) {
+        EXPECT_EQ(number, GetParam().number) << description.toStdString();
+    }
+    EXPECT_TRUE(description.contains(QLatin1String(GetParam().text))) << description.toStdString();
+    ASSERT_TRUE(peer.waitForNoOpenConnections(5000));
+    const QString expected = GetParam().changesLanded ? QStringLiteral("5019") : QStringLiteral("5010");
+    EXPECT_EQ(db.queryRows(QStringLiteral("talvex"),
+                           QStringLiteral("select vatid from Products where ProductId in (3, 4) order by 1")),
+              (DbRows{{expected}, {expected}}));
+}
+
+TdsPeer::Fault holdFor(TdsPeer::Fault f, int ms)
+{
+    f.holdMs = ms;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Injected, PeerFaults,
+    ::testing::Values(
+        FaultCase{"Deadlock", TdsPeer::Fault::error(1205, QStringLiteral("^update products"), 2),
+                  gst::err::kCommandError, "deadlocked on lock resources", false},
+        FaultCase{"Constraint", TdsPeer::Fault::error(547, QStringLiteral("ProductId=4")),
+                  gst::err::kCommandError, "FOREIGN KEY", false},
+        FaultCase{"LockTimeout", TdsPeer::Fault::error(1222), gst::err::kCommandError,
+                  "Lock request time out", false},
+        FaultCase{"DroppedOnSecondUpdate", TdsPeer::Fault::close(QStringLiteral("^update products"), 2), 0,
+                  "Unexpected EOF from the server", false},
+        FaultCase{"DroppedOnCommitBeforeIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT")), 0,
+                  "Unexpected EOF from the server", false},
+        FaultCase{"DroppedOnCommitAfterIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT"), 1, true), 0,
+                  "Unexpected EOF from the server", true},
+        FaultCase{"SilentThenDropped",
+                  holdFor(TdsPeer::Fault::stopAnswering(QStringLiteral("ProductId=4")), 1500), 0,
+                  "Unexpected EOF from the server", false}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 } // namespace

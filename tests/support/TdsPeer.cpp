@@ -1304,7 +1304,7 @@ private:
     bool waitReadable()
     {
         for (;;) {
-            if (m_peer.shouldStop())
+            if (m_peer.shouldStop() || (m_silent && Clock::now() > m_silentUntil))
                 return false;
             pollfd p{m_fd, POLLIN, 0};
             const int r = ::poll(&p, 1, kPollSliceMs);
@@ -1516,6 +1516,7 @@ private:
     std::uint64_t m_transaction = 0;
     std::uint32_t m_transactionCount = 0;
     bool m_silent = false;
+    Clock::time_point m_silentUntil;
 };
 
 bool Session::prelogin()
@@ -2182,6 +2183,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (fault && fault->action == TdsPeer::Fault::Action::StopAnswering) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (fault && fault->action == TdsPeer::Fault::Action::Error) {
@@ -2238,6 +2240,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (silent) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (closeAfter)
