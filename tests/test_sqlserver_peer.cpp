@@ -39,8 +39,10 @@ protected:
 };
 
 struct EncryptionCase {
+    const char* name;
     TdsPeer::Encryption server;
     QString options; // appended to the connection string
+    bool connects;
     bool loginEncrypted;
 };
 
@@ -54,6 +56,13 @@ TEST_P(PeerEncryption, LoginAndTypedRowsArriveThroughFreeTds)
     peer.setEncryption(GetParam().server);
     peer.setAcceptedLogin(QStringLiteral("sa"), kSaPassword);
     peer.start();
+    if (!GetParam().connects) {
+        // FreeTDS gives up before sending the login: the password never leaves in clear.
+        EXPECT_THROW(openThrough(peer, QStringLiteral("talvex"), kSaPassword, GetParam().options),
+                     gst::AppError);
+        EXPECT_TRUE(peer.logins().empty());
+        return;
+    }
     auto c = openThrough(peer, QStringLiteral("talvex"), kSaPassword, GetParam().options);
 
     auto rs =
@@ -78,21 +87,19 @@ TEST_P(PeerEncryption, LoginAndTypedRowsArriveThroughFreeTds)
     EXPECT_TRUE(logins[0].accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PeerEncryption,
-                         ::testing::Values(EncryptionCase{TdsPeer::Encryption::On, QString(), true},
-                                           EncryptionCase{TdsPeer::Encryption::Off, QString(), true},
-                                           EncryptionCase{TdsPeer::Encryption::NotSupported, QString(),
-                                                          false}),
-                         [](const ::testing::TestParamInfo<EncryptionCase>& info) {
-                             switch (info.param.server) {
-                             case TdsPeer::Encryption::On:
-                                 return std::string("On");
-                             case TdsPeer::Encryption::Off:
-                                 return std::string("Off");
-                             default:
-                                 return std::string("NotSupported");
-                             }
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PeerEncryption,
+    ::testing::Values(EncryptionCase{"On", TdsPeer::Encryption::On, QString(), true, true},
+                      EncryptionCase{"Off", TdsPeer::Encryption::Off, QString(), true, true},
+                      EncryptionCase{"NotSupported", TdsPeer::Encryption::NotSupported, QString(), true,
+                                     false},
+                      EncryptionCase{"OnRequired", TdsPeer::Encryption::On,
+                                     QStringLiteral("Encryption=require"), true, true},
+                      EncryptionCase{"OffRequired", TdsPeer::Encryption::Off,
+                                     QStringLiteral("Encryption=require"), true, true},
+                      EncryptionCase{"NotSupportedRequired", TdsPeer::Encryption::NotSupported,
+                                     QStringLiteral("Encryption=require"), false, false}),
+    [](const ::testing::TestParamInfo<EncryptionCase>& info) { return std::string(info.param.name); });
 
 // What FreeTDS 1.3 sends, as the peer received it: a bound value goes as
 // sp_executesql with a positional NVARCHAR value; autocommit off, commit and
@@ -153,6 +160,54 @@ TEST_F(PeerTest, BoundValuesAndTransactionsReachTheServerInFreeTdsForm)
                       {QStringLiteral("4"), QStringLiteral("5019")},
                       {QStringLiteral("5"), QStringLiteral("5010")},
                       {QStringLiteral("6"), QStringLiteral("5005")}}));
+}
+
+// The agent statement on msdb (no file behind it: an empty system database)
+// gets the answer the test set.
+TEST_F(PeerTest, TheAgentStatementGetsTheConfiguredAnswer)
+{
+    TdsPeer peer(db.folder());
+    peer.start();
+    auto c = openThrough(peer, QStringLiteral("msdb"));
+    const QString start = QStringLiteral("exec master.dbo.xp_servicecontrol 'Start', 'SQLServerAgent' ");
+    EXPECT_NO_THROW(c->execute(start));
+    TdsPeer::AgentAnswer running;
+    running.succeed = false;
+    peer.setAgentAnswer(running);
+    try {
+        c->execute(start);
+        ADD_FAILURE() << "no error";
+    } catch (const gst::AppError& e) {
+        EXPECT_EQ(e.number(), gst::err::kCommandError);
+        EXPECT_TRUE(e.description().contains(running.message)) << e.description().toStdString();
+    }
+    EXPECT_EQ(peer.statements(), (QStringList{start, start}));
+    EXPECT_EQ(peer.requests()[0].database, QStringLiteral("msdb"));
+}
+
+// The translation takes the listed T-SQL forms and refuses the rest with
+// SQL Server's syntax error instead of guessing.
+TEST_F(PeerTest, BracketsTranslateAndUnlistedFormsAreSyntaxErrors)
+{
+    TdsPeer peer(db.folder());
+    peer.start();
+    auto c = openThrough(peer);
+    auto rs = c->query(QStringLiteral("select [name] from [lobmaster] where [lobid] = 2"));
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->value(0).toText(), QStringLiteral("Apparel"));
+    EXPECT_FALSE(rs->next());
+    for (const char* sql : {"select top 1 name from lobmaster", "select isnull(name, '') from lobmaster",
+                            "select N'x' from lobmaster", "select @@trancount"}) {
+        SCOPED_TRACE(sql);
+        try {
+            c->execute(QString::fromLatin1(sql));
+            ADD_FAILURE() << "accepted";
+        } catch (const gst::AppError& e) {
+            EXPECT_EQ(e.number(), gst::err::kCommandError);
+            EXPECT_TRUE(e.description().contains(QLatin1String("Incorrect syntax near")))
+                << e.description().toStdString();
+        }
+    }
 }
 
 // A delay before every answer simulates a slow link; each exchange pays it once.

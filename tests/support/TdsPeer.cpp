@@ -33,6 +33,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace
@@ -73,6 +74,12 @@ bool tracing()
 {
     static const bool on = qEnvironmentVariableIntValue("TDSPEER_TRACE") != 0;
     return on;
+}
+std::string peerTlsError()
+{
+    char buffer[256] = {};
+    ERR_error_string_n(ERR_get_error(), buffer, sizeof buffer);
+    return buffer;
 }
 #define PEER_TRACE(...)                                                                                      \
     do {                                                                                                     \
@@ -1366,8 +1373,7 @@ private:
                 }
                 const int e = SSL_get_error(m_ssl, got);
                 if (e != SSL_ERROR_WANT_READ) {
-                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e,
-                               ERR_error_string(ERR_get_error(), nullptr));
+                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e, peerTlsError().c_str());
                     return false;
                 }
                 QByteArray raw;
@@ -1595,7 +1601,7 @@ bool Session::handshake()
         if (r == 1)
             break;
         if (SSL_get_error(m_ssl, r) != SSL_ERROR_WANT_READ) {
-            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, ERR_error_string(ERR_get_error(), nullptr));
+            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, peerTlsError().c_str());
             return false;
         }
         std::uint8_t type = 0;
