@@ -25,6 +25,12 @@ Connection::TraceHook& traceHook()
     return hook;
 }
 
+Connection::FaultHook& faultHook()
+{
+    static Connection::FaultHook hook;
+    return hook;
+}
+
 std::u16string toWide(const QString& s)
 {
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
@@ -223,6 +229,11 @@ Connection::~Connection()
 void Connection::setTraceHook(TraceHook hook)
 {
     traceHook() = std::move(hook);
+}
+
+void Connection::setFaultHook(FaultHook hook)
+{
+    faultHook() = std::move(hook);
 }
 
 void Connection::trace(const QString& sql) const
@@ -430,24 +441,32 @@ void Connection::commitTrans()
 {
     if (!m_inTransaction)
         throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
-    trace(QStringLiteral("COMMIT"));
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_COMMIT);
-    if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false); // still in the transaction: the caller rolls back
-    m_inTransaction = false;
-    SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
-                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    // A failed commit leaves the transaction open: the caller rolls back.
+    endTransaction(true);
 }
 
 void Connection::rollbackTrans()
 {
     if (!m_inTransaction)
         throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
-    trace(QStringLiteral("ROLLBACK"));
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_ROLLBACK);
+    endTransaction(false);
+}
+
+void Connection::endTransaction(bool commit)
+{
+    const QString step = commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK");
+    trace(step);
+    std::optional<InjectedFault> fault;
+    if (faultHook())
+        fault = faultHook()(step);
+    SQLRETURN rc = SQL_SUCCESS;
+    if (!fault || fault->afterDriver)
+        rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), commit ? SQL_COMMIT : SQL_ROLLBACK);
+    if (fault)
+        throw AppError(classifyDiagnostics({fault->record}, false), describeDiagnostics({fault->record}));
     // Switching autocommit back on commits whatever is still open: after a
-    // failed rollback the transaction stays open, uncommitted, for another
-    // rollback or for the end of the program, which discards it.
+    // failed commit or rollback the transaction stays open, uncommitted, for
+    // another rollback or for the end of the program, which discards it.
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = false;
