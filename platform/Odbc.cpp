@@ -515,14 +515,21 @@ bool Connection::tableExists(const QString& name)
         const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
         throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
     }
+    // Every row is read, and the results after them, so that closing needs no cancel.
+    bool found = false;
     for (;;) {
         rc = SQLFetch(stmt);
-        if (rc == SQL_NO_DATA)
-            return false;
+        if (rc == SQL_NO_DATA) {
+            while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
+            }
+            return found;
+        }
         if (!SQL_SUCCEEDED(rc)) {
             const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
             throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
         }
+        if (found)
+            continue;
         SQLWCHAR tableName[1024] = {};
         SQLLEN indicator = 0;
         rc = SQLGetData(stmt, 3, SQL_C_WCHAR, tableName, sizeof(tableName), &indicator);
@@ -532,12 +539,24 @@ bool Connection::tableExists(const QString& name)
         const SQLLEN chars = indicator == SQL_NO_TOTAL
                                  ? capacity
                                  : std::min(capacity, indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
-        if (fromWide(tableName, chars).compare(name, Qt::CaseInsensitive) == 0)
-            return true;
+        found = fromWide(tableName, chars).compare(name, Qt::CaseInsensitive) == 0;
     }
 }
 
 // ---------------------------------------------------------------- ResultSet
+
+namespace
+{
+// Reads the rest of a statement's results, rows and further results alike,
+// up to the end or the first failure.
+void drain(SQLHSTMT stmt)
+{
+    do {
+        while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+        }
+    } while (SQL_SUCCEEDED(SQLMoreResults(stmt)));
+}
+} // namespace
 
 ResultSet::ResultSet(Connection* connection, void* stmt) : m_connection(connection), m_stmt(stmt)
 {
@@ -566,6 +585,10 @@ void ResultSet::close()
     if (!m_stmt)
         return;
     SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
+    // FreeTDS cancels a statement closed before its results are read to the
+    // end: an ATTENTION and a wait for the server's answer, a round trip.
+    // What is left of a lookup's answer has already arrived; read it instead.
+    drain(stmt);
     SQLCloseCursor(stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     m_stmt = nullptr;
