@@ -124,6 +124,10 @@ long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting
         if (r.sqlState.startsWith(QLatin1String("08")) || r.sqlState == QLatin1String("HYT00") ||
             r.sqlState == QLatin1String("HYT01") || r.sqlState.startsWith(QLatin1String("IM0")))
             unreachable = true;
+        // FreeTDS's own read, write and end-of-file failures of the link: a
+        // rollback on a lost connection reports only these, as a warning state.
+        if (r.nativeError == 20004 || r.nativeError == 20006 || r.nativeError == 20017)
+            unreachable = true;
     }
     if (databaseUnavailable)
         return err::kGenericFailure;
