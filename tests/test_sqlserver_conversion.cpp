@@ -311,6 +311,49 @@ TEST_F(SqlServerRun, WholeRunsSendExactlyTheseStatementsAndMoveOnlyTheLinesRows)
     }
 }
 
+// A shop with one database per firm: the start-up lists the firms, the
+// operator picks the second, and everything after runs on that firm's own
+// database through a new connection; the register's database is left alone.
+TEST_F(SqlServerRun, MultiFirmStartUpReconnectsToTheChosenFirmsDatabase)
+{
+    startShop(
+        "update Options2 set Value = 1;"
+        "insert into FirmMaster (FirmId, Name, Enabled, DBName) values (1, 'North Shop', 1, 'firm_north'),"
+        " (2, 'South Shop', 1, 'firm_south'), (3, 'Old Branch', 0, 'firm_old');");
+    db.createDatabase("firm_south", standardRetailData());
+    const DbRows talvexBefore = db.queryRows("talvex", kProducts);
+
+    const ChildOutcome run = runChild([] { signInAndConvert("Grocery", "South Shop"); });
+
+    ASSERT_TRUE(run.exited) << run.describe().toStdString();
+    EXPECT_EQ(run.exitCode, gst::kExitDone) << run.describe().toStdString();
+    EXPECT_EQ(run.lastBox(), kDone);
+    std::vector<QString> databases;
+    for (const TdsPeer::Login& l : peer->logins()) {
+        databases.push_back(l.database);
+        EXPECT_TRUE(l.accepted);
+    }
+    EXPECT_EQ(databases, (std::vector<QString>{"talvex", "firm_south", "msdb"}));
+    // Filling the list selects its first firm, which looks that firm up; the choice looks up the second.
+    const QStringList onRegister =
+        startupAndSignIn() +
+        QStringList{"Select Name, FirmId From FirmMaster Where Enabled = 1 AND DBName<>''",
+                    "Select DBName From FirmMaster Where FirmID = 1",
+                    "Select DBName From FirmMaster Where FirmID = 2"};
+    EXPECT_EQ(peer->statements(1), onRegister);
+    const QStringList onFirm = peer->statements(2);
+    ASSERT_GE(onFirm.size(), 3);
+    EXPECT_EQ(onFirm.front(), "select billdate from options");
+    EXPECT_EQ(onFirm.mid(onFirm.size() - 3),
+              QStringList({"update products set vatid=5019 ,VatPer=5 where lobid=1 and vatid=5010",
+                           "COMMIT TRANSACTION + BEGIN TRANSACTION", "ROLLBACK TRANSACTION"}));
+    EXPECT_EQ(peer->statements(3), QStringList());
+    EXPECT_EQ(db.queryRows("firm_south", "select ProductId, vatid from Products where LobId = 1 order by 1"),
+              DbRows({{"1", "5003"}, {"2", "5005"}, {"3", "5019"}, {"4", "5019"}}));
+    EXPECT_EQ(db.queryRows("talvex", kProducts), talvexBefore);
+    EXPECT_EQ(db.scalar("talvex", "select count(*) from vatmaster where VATID = 5019"), DbValue("0"));
+}
+
 struct TransactionFault {
     const char* name;
     const char* lob;
