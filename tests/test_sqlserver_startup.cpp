@@ -1,34 +1,129 @@
-// The start-up's failures and the SQL Server Agent picture against the TDS
-// peer through the real FreeTDS driver: the boxes and exit codes a shop sees.
-#include "platform/LoginSettings.h"
-#include "platform/MessageBox.h"
+// The start-up connection to SQL Server through FreeTDS and the TDS peer: the
+// login packet the server receives, and how its refusals end the program.
+#include "platform/Error.h"
 #include "platform/ProgramEnd.h"
-#include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
-#include "support/Reliability.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
-#include "ui_FrmLogin.h"
 
-#include <QApplication>
-#include <QTest>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
-using namespace reliability;
+using ::testing::ExitedWithCode;
 
 namespace
 {
 
-const QString kPassword = "Shop#Secret1";
+const QString kSaPassword = QStringLiteral("S@-Pw#2019!");
+
+// Connects like the start-up does and, when the program goes on, ends it with
+// a code of the test's own so that passing is seen from outside.
+void connectThenEnd(const QString& database)
+{
+    gDatabaseName = database;
+    ConnectDatabase();
+    gst::endProgram(42);
+}
+
+class SqlServerStartup : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        db.createDatabase(QStringLiteral("talvex"), standardRetailData());
+        peer.setAcceptedLogin(QStringLiteral("sa"), kSaPassword);
+    }
+    void TearDown() override
+    {
+        gConnection.reset();
+        peer.stop();
+        EXPECT_EQ(peer.openConnectionCount(), 0);
+    }
+    TestDatabase db;
+    TdsPeer peer{db.folder()};
+};
+
+TEST_F(SqlServerStartup, TheLoginPacketCarriesSaItsPasswordAndTheDatabase)
+{
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, QStringLiteral("FreeTDS"));
+    gDatabaseName = QStringLiteral("talvex");
+    ConnectDatabase();
+    ASSERT_TRUE(gConnection && gConnection->isOpen());
+
+    const auto logins = peer.logins();
+    ASSERT_EQ(logins.size(), 1u);
+    const TdsPeer::Login& l = logins[0];
+    EXPECT_EQ(l.userName, QStringLiteral("sa"));
+    EXPECT_EQ(l.password, kSaPassword);
+    EXPECT_EQ(l.database, QStringLiteral("talvex"));
+    EXPECT_EQ(l.serverName, peer.address());
+    EXPECT_EQ(l.appName, QString());
+    EXPECT_EQ(l.tdsVersion, 0x74000004u);
+    EXPECT_TRUE(l.encrypted); // the password never crosses the wire in clear
+    EXPECT_TRUE(l.accepted);
+    EXPECT_EQ(peer.statements(), QStringList{QStringLiteral("select billdate from options")});
+    EXPECT_EQ(gBillDate, QDateTime(QDate(2019, 4, 1), QTime(0, 0)));
+}
+
+TEST_F(SqlServerStartup, ANamedInstanceIsLookedUpThroughTheBrowser)
+{
+    peer.setInstance(QStringLiteral("SHOP"));
+    try {
+        peer.start();
+    } catch (const std::runtime_error& e) {
+        GTEST_SKIP() << e.what();
+    }
+    db.writeLoginSettings(peer.instanceServerName(), kSaPassword, QStringLiteral("FreeTDS"));
+    gDatabaseName = QStringLiteral("talvex");
+    ConnectDatabase();
+    ASSERT_TRUE(gConnection && gConnection->isOpen());
+    EXPECT_EQ(peer.browserRequests(), QStringList{QStringLiteral("SHOP")});
+    ASSERT_EQ(peer.logins().size(), 1u);
+    EXPECT_EQ(peer.logins()[0].database, QStringLiteral("talvex"));
+}
+
+// Each case runs in a child process (the program ends); the peer the child
+// talks to is the one the child starts on its own address.
+TEST_F(SqlServerStartup, RefusedLoginReportsTheLoginFailedNumber)
+{
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), QStringLiteral("not-the-password"), QStringLiteral("FreeTDS"));
+    EXPECT_EXIT(connectThenEnd(QStringLiteral("talvex")), ExitedWithCode(gst::kExitError),
+                "icon=critical title=-2147217843 text=.*Login failed for user 'sa'\\.");
+}
+
+TEST_F(SqlServerStartup, ADatabaseTheServerCannotOpenIsNetworkDown)
+{
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, QStringLiteral("FreeTDS"));
+    EXPECT_EXIT(connectThenEnd(QStringLiteral("firm_gone")), ExitedWithCode(gst::kExitError),
+                "icon=critical title= text=Network is down Or Server may be Off!");
+}
+
+TEST_F(SqlServerStartup, AnInstanceTheBrowserDoesNotKnowIsNetworkDown)
+{
+    peer.setInstance(QStringLiteral("SHOP"));
+    try {
+        peer.start();
+    } catch (const std::runtime_error& e) {
+        GTEST_SKIP() << e.what();
+    }
+    db.writeLoginSettings(peer.address() + QStringLiteral("\\ELSEWHERE"), kSaPassword,
+                          QStringLiteral("FreeTDS"));
+    EXPECT_EXIT(connectThenEnd(QStringLiteral("talvex")), ExitedWithCode(gst::kExitError),
+                "icon=critical title= text=Network is down Or Server may be Off!");
+}
 
 // A server that reads the client's PRELOGIN and closes the connection.
 class ClosesAfterPrelogin
@@ -84,154 +179,12 @@ private:
     std::thread m_thread;
 };
 
-struct StartupFailure {
-    const char* name;
-    const char* database; // the database the start-up opens
-    bool wrongPassword;
-    bool closingServer;
-    QString box;
-};
-
-// Each failure of the first connection shows what the start-up's error table
-// says and ends with exit code 3, before any window opens.
-TEST(SqlServerStartup, ConnectionFailuresShowTheirBoxAndEndWithExitCode3)
+TEST_F(SqlServerStartup, AServerThatClosesAfterPreloginIsNetworkDown)
 {
-    const QString networkDown = boxLine("critical", "", "Network is down Or Server may be Off!");
-    const StartupFailure cases[] = {
-        {"server closes the connection after PRELOGIN", "talvex", false, true, networkDown},
-        {"login refused (18456)", "talvex", true, false,
-         boxLine("critical", "-2147217843", "[FreeTDS][SQL Server]Login failed for user 'sa'.")},
-        {"database cannot be opened (4060)", "nosuchfirm", false, false, networkDown},
-    };
-    for (const StartupFailure& c : cases) {
-        SCOPED_TRACE(c.name);
-        gst::msgbox_seam::clear();
-        TestDatabase db;
-        db.createDatabase("talvex", standardRetailData());
-        TdsPeer peer(db.folder());
-        peer.setAcceptedLogin("sa", kPassword);
-        peer.start();
-        std::unique_ptr<ClosesAfterPrelogin> closing;
-        if (c.closingServer)
-            closing = std::make_unique<ClosesAfterPrelogin>();
-        db.writeLoginSettings(closing ? closing->serverName() : peer.serverName(),
-                              c.wrongPassword ? "not-the-password" : kPassword, "FreeTDS");
-
-        const ChildOutcome run = runChild([&] {
-            gDatabaseName = c.database;
-            ConnectDatabase();
-            report("connected", "yes");
-        });
-
-        ASSERT_TRUE(run.exited) << run.describe().toStdString();
-        EXPECT_EQ(run.exitCode, gst::kExitError) << run.describe().toStdString();
-        EXPECT_EQ(run.boxes(), QStringList{c.box}) << run.describe().toStdString();
-        EXPECT_FALSE(run.out.contains(kPassword) || run.err.contains(kPassword));
-        if (closing) {
-            EXPECT_GE(closing->preloginsRead(), 1);
-            EXPECT_EQ(peer.connectionCount(), 0);
-        } else {
-            ASSERT_FALSE(peer.logins().empty());
-            EXPECT_EQ(peer.logins().front().database, c.database);
-            EXPECT_FALSE(peer.logins().front().accepted);
-            EXPECT_EQ(peer.statements(), QStringList());
-        }
-    }
-}
-
-// The login window's picture on a server behind the peer: the statement goes
-// to msdb on the window's own connection; the server's answer picks the box.
-class SqlServerAgent : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        db.createDatabase("talvex", standardRetailData());
-        peer = std::make_unique<TdsPeer>(db.folder());
-        peer->setAcceptedLogin("sa", kPassword);
-        // What ConnectDatabase leaves behind.
-        gLogin = std::make_unique<gst::LoginSettings>();
-        gLogin->driver = "FreeTDS";
-        gDbUser = "sa";
-        gDbPassword = kPassword;
-        gDatabaseName = "talvex";
-        gst::msgbox_seam::clear();
-    }
-    void TearDown() override
-    {
-        window.reset();
-        gLogin.reset();
-    }
-
-    void openWindowAndClickTwice()
-    {
-        peer->start();
-        gServerName = peer->serverName();
-        window = std::make_unique<FrmLogin>();
-        window->Form_Load();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        for (int i = 0; i < 2 && window->ui()->Image1->isVisible(); ++i)
-            QTest::mouseClick(window->ui()->Image1, Qt::LeftButton, {}, QPoint(20, 20));
-    }
-
-    QStringList boxes() const
-    {
-        QStringList shown;
-        for (const gst::ShownBox& b : gst::msgbox_seam::shown())
-            shown << gst::msgbox_seam::describe(b);
-        return shown;
-    }
-
-    TestDatabase db;
-    std::unique_ptr<TdsPeer> peer;
-    std::unique_ptr<FrmLogin> window;
-};
-
-TEST_F(SqlServerAgent, ClickSendsTheStartToMsdbAndTheServersAnswerPicksTheBox)
-{
-    struct Case {
-        const char* name;
-        bool succeed;
-        QString box;
-    };
-    const Case cases[] = {
-        {"the Agent starts", true,
-         boxLine("information", gst::kAppTitle, "SQL Server Agent Started Successfully")},
-        {"the server answers with an error", false,
-         boxLine("information", gst::kAppTitle, "SQL Server Agent already Running...")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        TdsPeer::AgentAnswer answer;
-        answer.succeed = c.succeed;
-        peer->setAgentAnswer(answer);
-        openWindowAndClickTwice();
-
-        // One click: the picture is gone after its box.
-        EXPECT_EQ(boxes(), QStringList{c.box});
-        EXPECT_FALSE(window->ui()->Image1->isVisible());
-        ASSERT_EQ(peer->logins().size(), 1u);
-        EXPECT_EQ(peer->logins().front().database, "msdb");
-        EXPECT_EQ(peer->statements(1),
-                  QStringList{"exec master.dbo.xp_servicecontrol 'Start', 'SQLServerAgent' "});
-        for (const TdsPeer::Request& r : peer->requests())
-            EXPECT_EQ(r.database, "msdb");
-        TearDown();
-    }
-}
-
-TEST_F(SqlServerAgent, UnopenedAgentConnectionShowsNothingAndSendsNothing)
-{
-    // The server refuses the login to msdb: the window opens all the same.
-    gDbPassword = "not-the-password";
-    openWindowAndClickTwice();
-    EXPECT_EQ(boxes(), QStringList());
-    EXPECT_TRUE(window->ui()->Image1->isVisible());
-    ASSERT_EQ(peer->logins().size(), 1u);
-    EXPECT_FALSE(peer->logins().front().accepted);
-    EXPECT_EQ(peer->statements(), QStringList());
+    ClosesAfterPrelogin server;
+    db.writeLoginSettings(server.serverName(), kSaPassword, QStringLiteral("FreeTDS"));
+    EXPECT_EXIT(connectThenEnd(QStringLiteral("talvex")), ExitedWithCode(gst::kExitError),
+                "icon=critical title= text=Network is down Or Server may be Off!");
 }
 
 } // namespace

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace
@@ -73,6 +74,12 @@ bool tracing()
 {
     static const bool on = qEnvironmentVariableIntValue("TDSPEER_TRACE") != 0;
     return on;
+}
+std::string peerTlsError()
+{
+    char buffer[256] = {};
+    ERR_error_string_n(ERR_get_error(), buffer, sizeof buffer);
+    return buffer;
 }
 #define PEER_TRACE(...)                                                                                      \
     do {                                                                                                     \
@@ -1304,7 +1311,7 @@ private:
     bool waitReadable()
     {
         for (;;) {
-            if (m_peer.shouldStop())
+            if (m_peer.shouldStop() || (m_silent && Clock::now() > m_silentUntil))
                 return false;
             pollfd p{m_fd, POLLIN, 0};
             const int r = ::poll(&p, 1, kPollSliceMs);
@@ -1366,8 +1373,7 @@ private:
                 }
                 const int e = SSL_get_error(m_ssl, got);
                 if (e != SSL_ERROR_WANT_READ) {
-                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e,
-                               ERR_error_string(ERR_get_error(), nullptr));
+                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e, peerTlsError().c_str());
                     return false;
                 }
                 QByteArray raw;
@@ -1516,6 +1522,7 @@ private:
     std::uint64_t m_transaction = 0;
     std::uint32_t m_transactionCount = 0;
     bool m_silent = false;
+    Clock::time_point m_silentUntil;
 };
 
 bool Session::prelogin()
@@ -1594,7 +1601,7 @@ bool Session::handshake()
         if (r == 1)
             break;
         if (SSL_get_error(m_ssl, r) != SSL_ERROR_WANT_READ) {
-            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, ERR_error_string(ERR_get_error(), nullptr));
+            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, peerTlsError().c_str());
             return false;
         }
         std::uint8_t type = 0;
@@ -2182,6 +2189,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (fault && fault->action == TdsPeer::Fault::Action::StopAnswering) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (fault && fault->action == TdsPeer::Fault::Action::Error) {
@@ -2238,6 +2246,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (silent) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (closeAfter)
