@@ -348,6 +348,9 @@ TEST_F(SqlServerRun, MultiFirmStartUpReconnectsToTheChosenFirmsDatabase)
               QStringList({"update products set vatid=5019 ,VatPer=5 where lobid=1 and vatid=5010",
                            "COMMIT TRANSACTION + BEGIN TRANSACTION", "ROLLBACK TRANSACTION"}));
     EXPECT_EQ(peer->statements(3), QStringList());
+    // The firm list and every lookup were read to their end: nothing was cancelled.
+    for (const TdsPeer::Request& q : peer->requests())
+        EXPECT_NE(q.kind, TdsPeer::Request::Kind::Attention) << q.connection;
     EXPECT_EQ(db.queryRows("firm_south", "select ProductId, vatid from Products where LobId = 1 order by 1"),
               DbRows({{"1", "5003"}, {"2", "5005"}, {"3", "5019"}, {"4", "5019"}}));
     EXPECT_EQ(db.queryRows("talvex", kProducts), talvexBefore);
