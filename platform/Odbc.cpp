@@ -468,9 +468,10 @@ void Connection::endTransaction(bool commit)
         rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (fault)
         throw AppError(classifyDiagnostics({fault->record}, false), describeDiagnostics({fault->record}));
-    // Switching autocommit back on commits whatever is still open: after a
-    // failed commit or rollback the transaction stays open, uncommitted, for
-    // another rollback or for the end of the program, which discards it.
+    // Switching autocommit back on ends whatever is still open (the SQLite
+    // driver commits it, FreeTDS rolls it back): after a failed commit or
+    // rollback the transaction stays open, uncommitted, for another rollback
+    // or for the end of the program, which discards it.
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = false;
