@@ -46,6 +46,11 @@ struct EncryptionCase {
     bool loginEncrypted;
 };
 
+void PrintTo(const EncryptionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PeerEncryption : public PeerTest, public ::testing::WithParamInterface<EncryptionCase>
 {
 };
@@ -234,6 +239,11 @@ struct FaultCase {
     const char* text;   // part of its description
     bool changesLanded; // both products moved to 5019
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class PeerFaults : public PeerTest, public ::testing::WithParamInterface<FaultCase>
 {

@@ -57,7 +57,8 @@ std::vector<User> users()
             {"tilde", QStringLiteral("~")},
             {"mixed", QStringLiteral("Porto~Bar.bopr")},
             {"plain", QStringLiteral("admin123")},
-            {"every", everyCode()}};
+            {"every", everyCode()},
+            {"nul", QString(QChar(0)) + QStringLiteral("p~")}}; // stored as 0xFF 0x8F 0x81
 }
 
 class SqlServerSignIn : public ::testing::TestWithParam<QString> // the Password column's SQL Server type
@@ -106,6 +107,16 @@ protected:
 
 TEST_P(SqlServerSignIn, UndefinedCodesSignInWithTheRightPasswordOnly)
 {
+    // What FreeTDS gives for the stored form of "p" read as text: a varchar
+    // column loses the undefined code 0x8F to "?", an nvarchar one keeps it.
+    {
+        auto rs = gConnection->query(QStringLiteral("select Password from usermaster where loginname = 'p'"));
+        ASSERT_TRUE(rs->next());
+        const bool narrow = GetParam().startsWith(QLatin1String("varchar"));
+        EXPECT_EQ(rs->value(0).toText(), narrow ? QStringLiteral("?") : QString(QChar(0x8F)));
+        EXPECT_FALSE(rs->next());
+    }
+
     for (const User& u : users()) {
         const QString login = QString::fromLatin1(u.login);
         SCOPED_TRACE(login.toStdString());
@@ -151,7 +162,7 @@ TEST_P(SqlServerSignIn, TheServerReceivesTheLookupWithTheNameBound)
     }
     // The user table is still there.
     EXPECT_EQ(db.scalar(QStringLiteral("talvex"), QStringLiteral("select count(*) from usermaster")),
-              DbValue(QStringLiteral("9")));
+              DbValue(QString::number(users().size() + 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(PasswordColumn, SqlServerSignIn,

@@ -24,7 +24,7 @@ using ::testing::ExitedWithCode;
 namespace
 {
 
-const QString kSaPassword = QStringLiteral("S@-Pw#2019!");
+const QString kSaPassword = QString::fromUtf16(u"S@-Pw#2019!\u00E9\u20AC");
 
 // Connects like the start-up does and, when the program goes on, ends it with
 // a code of the test's own so that passing is seen from outside.

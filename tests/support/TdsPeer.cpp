@@ -1004,6 +1004,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         In v(d);
         cell.type = SQLITE_INTEGER;
         cell.i = len == 1   ? std::int64_t(v.u8())
@@ -1019,6 +1021,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         cell.type = SQLITE_FLOAT;
         if (len == 8) {
             std::memcpy(&cell.d, d.constData(), 8);
@@ -1040,6 +1044,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         In v(d);
         const std::int32_t days = std::int32_t(v.u32());
         const std::uint32_t ticks = v.u32();
@@ -1059,6 +1065,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         unsigned __int128 m = 0;
         for (int k = int(len) - 1; k >= 1; --k)
             m = (m << 8) | std::uint8_t(d[k]);
@@ -1129,6 +1137,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0xFFFFFFFFu)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         if (type == 0x22) {
             cell.type = SQLITE_BLOB;
             cell.bytes = d;
@@ -1221,7 +1231,7 @@ public:
     QString instance;
     AgentAnswer agent;
     std::vector<ArmedFault> faults;
-    int delayMs = 0;
+    std::atomic<int> delayMs{0};
     QByteArray certPem, keyPem;
 
     QString address;
@@ -1438,10 +1448,11 @@ private:
     }
     bool reply(const QByteArray& tokens)
     {
-        for (int waited = 0; waited < m_peer.delayMs; waited += 10) {
+        const int delay = m_peer.delayMs;
+        for (int waited = 0; waited < delay; waited += 10) {
             if (m_peer.shouldStop())
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, m_peer.delayMs - waited)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, delay - waited)));
         }
         return send(packets(kReply, tokens));
     }

@@ -75,6 +75,10 @@
 //   server-side time-outs, login time-outs of a busy server.
 // - Whether a statement the peer accepts would also be valid T-SQL: the list
 //   above is all it checks.
+// - What SQL Server answers to a transaction request when no transaction is
+//   open (after a deadlock victim's rollback, say): the peer accepts it.
+// - The exact texts SQL Server gives for 547, 1222, 22022 and the agent: the
+//   peer's are close, not verbatim.
 //
 // Use (the database folder comes from TestDatabase):
 //
