@@ -134,13 +134,12 @@ bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstA
         db.commitTrans();
         return true;
     } catch (...) {
-        // The operator is told to try again whatever the rollback answers.
-        if (db.inTransaction()) {
-            try {
-                db.rollbackTrans();
-            } catch (...) {
-            }
-        }
+        // A rollback that fails (the connection is gone) leaves the transaction
+        // open with its locks held, and turning autocommit on would commit it:
+        // its error escapes to the handler, which reports it and ends the
+        // program, and the server rolls back when the connection ends.
+        if (db.inTransaction())
+            db.rollbackTrans();
         return false;
     }
 }

@@ -31,7 +31,8 @@ std::int16_t readNewSlabIdOrRefuse();
 void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
                               std::int16_t newSlabId);
 // Steps 10 to 13: both updates in one transaction on gConnection. False after
-// any failure, with the transaction rolled back.
+// any failure, with the transaction rolled back; a failed rollback raises its
+// error with the transaction still open (nothing committed).
 bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
                        std::int16_t newSlabId);
 // Steps 14 to 16 are the caller's; these are their boxes.

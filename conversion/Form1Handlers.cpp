@@ -159,7 +159,14 @@ void Form1::Command1_Click()
 
     m_ui->Command1->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool moved = conversion::moveRowsToNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
+    bool moved = false;
+    try {
+        moved = conversion::moveRowsToNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
+    } catch (...) {
+        // A failed rollback is reported, and the program ends, without the hourglass.
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
     QApplication::restoreOverrideCursor();
     if (!moved) {
         // The window stays, OK disabled, until the operator chooses a line again.

@@ -25,6 +25,12 @@ Connection::TraceHook& traceHook()
     return hook;
 }
 
+Connection::FaultHook& faultHook()
+{
+    static Connection::FaultHook hook;
+    return hook;
+}
+
 std::u16string toWide(const QString& s)
 {
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
@@ -117,6 +123,10 @@ long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting
             loginRefused = true;
         if (r.sqlState.startsWith(QLatin1String("08")) || r.sqlState == QLatin1String("HYT00") ||
             r.sqlState == QLatin1String("HYT01") || r.sqlState.startsWith(QLatin1String("IM0")))
+            unreachable = true;
+        // FreeTDS's own read, write and end-of-file failures of the link: a
+        // rollback on a lost connection reports only these, as a warning state.
+        if (r.nativeError == 20004 || r.nativeError == 20006 || r.nativeError == 20017)
             unreachable = true;
     }
     if (databaseUnavailable)
@@ -223,6 +233,11 @@ Connection::~Connection()
 void Connection::setTraceHook(TraceHook hook)
 {
     traceHook() = std::move(hook);
+}
+
+void Connection::setFaultHook(FaultHook hook)
+{
+    faultHook() = std::move(hook);
 }
 
 void Connection::trace(const QString& sql) const
@@ -430,24 +445,33 @@ void Connection::commitTrans()
 {
     if (!m_inTransaction)
         throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
-    trace(QStringLiteral("COMMIT"));
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_COMMIT);
-    if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false); // still in the transaction: the caller rolls back
-    m_inTransaction = false;
-    SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
-                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    // A failed commit leaves the transaction open: the caller rolls back.
+    endTransaction(true);
 }
 
 void Connection::rollbackTrans()
 {
     if (!m_inTransaction)
         throw AppError(err::kCommandError, QStringLiteral("No transaction is active."));
-    trace(QStringLiteral("ROLLBACK"));
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), SQL_ROLLBACK);
-    // Switching autocommit back on commits whatever is still open: after a
-    // failed rollback the transaction stays open, uncommitted, for another
-    // rollback or for the end of the program, which discards it.
+    endTransaction(false);
+}
+
+void Connection::endTransaction(bool commit)
+{
+    const QString step = commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK");
+    trace(step);
+    std::optional<InjectedFault> fault;
+    if (faultHook())
+        fault = faultHook()(step);
+    SQLRETURN rc = SQL_SUCCESS;
+    if (!fault || fault->afterDriver)
+        rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), commit ? SQL_COMMIT : SQL_ROLLBACK);
+    if (fault)
+        throw AppError(classifyDiagnostics({fault->record}, false), describeDiagnostics({fault->record}));
+    // Switching autocommit back on ends whatever is still open (the SQLite
+    // driver commits it, FreeTDS rolls it back): after a failed commit or
+    // rollback the transaction stays open, uncommitted, for another rollback
+    // or for the end of the program, which discards it.
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = false;
@@ -496,14 +520,21 @@ bool Connection::tableExists(const QString& name)
         const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
         throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
     }
+    // Every row is read, and the results after them, so that closing needs no cancel.
+    bool found = false;
     for (;;) {
         rc = SQLFetch(stmt);
-        if (rc == SQL_NO_DATA)
-            return false;
+        if (rc == SQL_NO_DATA) {
+            while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
+            }
+            return found;
+        }
         if (!SQL_SUCCEEDED(rc)) {
             const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
             throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
         }
+        if (found)
+            continue;
         SQLWCHAR tableName[1024] = {};
         SQLLEN indicator = 0;
         rc = SQLGetData(stmt, 3, SQL_C_WCHAR, tableName, sizeof(tableName), &indicator);
@@ -513,12 +544,24 @@ bool Connection::tableExists(const QString& name)
         const SQLLEN chars = indicator == SQL_NO_TOTAL
                                  ? capacity
                                  : std::min(capacity, indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
-        if (fromWide(tableName, chars).compare(name, Qt::CaseInsensitive) == 0)
-            return true;
+        found = fromWide(tableName, chars).compare(name, Qt::CaseInsensitive) == 0;
     }
 }
 
 // ---------------------------------------------------------------- ResultSet
+
+namespace
+{
+// Reads the rest of a statement's results, rows and further results alike,
+// up to the end or the first failure.
+void drain(SQLHSTMT stmt)
+{
+    do {
+        while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+        }
+    } while (SQL_SUCCEEDED(SQLMoreResults(stmt)));
+}
+} // namespace
 
 ResultSet::ResultSet(Connection* connection, void* stmt) : m_connection(connection), m_stmt(stmt)
 {
@@ -547,6 +590,10 @@ void ResultSet::close()
     if (!m_stmt)
         return;
     SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
+    // FreeTDS cancels a statement closed before its results are read to the
+    // end: an ATTENTION and a wait for the server's answer, a round trip.
+    // What is left of a lookup's answer has already arrived; read it instead.
+    drain(stmt);
     SQLCloseCursor(stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     m_stmt = nullptr;

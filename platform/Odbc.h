@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace gst
@@ -94,12 +95,25 @@ public:
     using TraceHook = std::function<void(const QString& sql)>;
     static void setTraceHook(TraceHook hook);
 
+    // Test-only: makes ending a transaction fail as a driver reports it, for
+    // failures no test database provokes (a lost connection at COMMIT or
+    // ROLLBACK). Off by default. Asked with "COMMIT" or "ROLLBACK" on every
+    // connection; a fault fails the call before the driver is asked, or with
+    // `afterDriver` once the driver has done it (its answer was lost).
+    struct InjectedFault {
+        DiagRecord record;
+        bool afterDriver = false;
+    };
+    using FaultHook = std::function<std::optional<InjectedFault>(const QString& step)>;
+    static void setFaultHook(FaultHook hook);
+
 private:
     friend class ResultSet;
     void* allocStatement();
     // Sends one statement with its parameters; the caller owns the statement.
     void* run(const QString& sql, const Params& params);
     void trace(const QString& sql) const;
+    void endTransaction(bool commit);
     [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;
 
     QString m_provider;

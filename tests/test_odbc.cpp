@@ -1,5 +1,8 @@
 #include "platform/Error.h"
 #include "platform/Odbc.h"
+#include "platform/ProgramEnd.h"
+#include "support/QtPrinters.h"
+#include "support/Reliability.h"
 #include "support/TestDatabase.h"
 
 #include <arpa/inet.h>
@@ -51,6 +54,10 @@ TEST(OdbcDiagnostics, ErrorNumbersComeFromEveryRecord)
         {"login timeout", {{"HYT00", 0, "Login timeout expired"}}, true, gst::err::kGenericFailure},
         {"link lost during a statement",
          {{"08S01", 0, "Communication link failure"}},
+         false,
+         gst::err::kGenericFailure},
+        {"FreeTDS rollback on a closed link",
+         {{"01000", 20017, "[FreeTDS][SQL Server]Unexpected EOF from the server"}},
          false,
          gst::err::kGenericFailure},
         {"statement error",
@@ -252,6 +259,45 @@ TEST(OdbcSqlite, TransactionRollsBackAndCommits)
     c->commitTrans();
     EXPECT_FALSE(c->inTransaction());
     EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("3"));
+}
+
+// A commit or rollback that fails (the link lost) leaves the transaction open:
+// turning autocommit back on would commit it. Neither the next statements on
+// the connection nor the end of the program commit anything.
+TEST(OdbcSqlite, FailedCommitOrRollbackCommitsNothingAfterwardsOrAtTheEnd)
+{
+    for (const QString step : {"ROLLBACK", "COMMIT"}) {
+        SCOPED_TRACE(step.toStdString());
+        TestDatabase db;
+        db.createDatabase("t", "create table n(x int); insert into n values (1);");
+        const reliability::ChildOutcome run = reliability::runChild([&] {
+            auto c = openSqlite(db, "t");
+            c->beginTrans();
+            c->execute("update n set x = 2");
+            Connection::setFaultHook([&](const QString& s) -> std::optional<Connection::InjectedFault> {
+                if (s != step)
+                    return std::nullopt;
+                return Connection::InjectedFault{{"08S01", 0, "Communication link failure"}, false};
+            });
+            try {
+                step == "COMMIT" ? c->commitTrans() : c->rollbackTrans();
+                reliability::report("raised", "none");
+            } catch (const AppError& e) {
+                reliability::report("raised", QString::number(e.number()) + " " + e.description());
+            }
+            Connection::setFaultHook(nullptr);
+            reliability::report("inTransaction", c->inTransaction() ? "1" : "0");
+            c->query("select x from n")->close();
+            reliability::report("seenElsewhere", db.scalar("t", "select x from n").value_or("NULL"));
+            gst::endProgram(gst::kExitError);
+        });
+        ASSERT_TRUE(run.exited) << run.describe().toStdString();
+        EXPECT_EQ(run.exitCode, gst::kExitError) << run.describe().toStdString();
+        EXPECT_EQ(run.result("raised"), "-2147467259 Communication link failure");
+        EXPECT_EQ(run.result("inTransaction"), "1");
+        EXPECT_EQ(run.result("seenElsewhere"), "1");
+        EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("1"));
+    }
 }
 
 TEST(OdbcSqlite, TraceRecordsStatementsInOrder)

@@ -365,6 +365,82 @@ TEST_F(Faults, ReaderHoldingTheDatabaseAtCommitTimeMakesTheCommitFailAndEverythi
     EXPECT_EQ(unexpectedChanges(before, snapshotAll(db, "talvex"), false), QStringList());
 }
 
+// What the connection's transaction calls answer: nothing injected, a failure
+// before the driver is asked, or a failure after it did the work (answer lost).
+enum class Injected { None, Before, After };
+
+struct LostLink {
+    const char* name;
+    const char* lob;
+    const char* extra;
+    Injected commit;
+    bool rowsMoved; // whether the commit reached the database
+};
+
+// The link is lost while the transaction is open, so the rollback fails too:
+// the program must not go on with the transaction open and its locks held,
+// nor commit by turning autocommit on. It reports the error with its number
+// and text and ends; ending the connection rolls back.
+TEST_F(Faults, RollbackThatFailsIsReportedAndEndsTheProgramWithNothingCommitted)
+{
+    const char* const refuseProducts =
+        "create trigger t before update on Products begin select raise(abort, 'products locked'); end;";
+    const char* const refuseFabric =
+        "create trigger t before update on FabricMaster begin select raise(abort, 'values locked'); end;";
+    const LostLink cases[] = {
+        {"products update fails", "Grocery", refuseProducts, Injected::None, false},
+        {"attribute update fails", "Apparel", refuseFabric, Injected::None, false},
+        {"products update fails after the attribute update", "Apparel", refuseProducts, Injected::None,
+         false},
+        {"commit fails before it reaches the database", "Apparel", "", Injected::Before, false},
+        {"commit lands, its answer is lost", "Grocery", "", Injected::After, true},
+    };
+    const QString report =
+        boxLine("critical", "gstconvert", "Run-time error '-2147467259':\r\n\r\nCommunication link failure");
+    for (const LostLink& c : cases) {
+        SCOPED_TRACE(c.name);
+        createShop(QString(kNewSlabRecord) + c.extra);
+        QFile::remove(tracePath());
+        const TableRows before = snapshotAll(db, "talvex");
+
+        const ChildOutcome run = runChild([&] {
+            convert(c.lob, [&] {
+                gst::Connection::setFaultHook(
+                    [&c](const QString& step) -> std::optional<gst::Connection::InjectedFault> {
+                        const gst::DiagRecord lost{"08S01", 0, "Communication link failure"};
+                        if (step == "ROLLBACK")
+                            return gst::Connection::InjectedFault{lost, false};
+                        if (step == "COMMIT" && c.commit != Injected::None)
+                            return gst::Connection::InjectedFault{lost, c.commit == Injected::After};
+                        return std::nullopt;
+                    });
+            });
+        });
+
+        ASSERT_TRUE(run.exited) << run.describe().toStdString();
+        EXPECT_EQ(run.exitCode, gst::kExitError) << run.describe().toStdString();
+        EXPECT_EQ(run.lastBox(), report) << run.describe().toStdString();
+        EXPECT_FALSE(run.out.contains("text=Done")) << run.describe().toStdString();
+        const QStringList sent = statementsFrom(tracePath());
+        ASSERT_FALSE(sent.isEmpty());
+        EXPECT_EQ(sent.last(), "ROLLBACK");
+        const QStringList changed = unexpectedChanges(before, snapshotAll(db, "talvex"), false);
+        EXPECT_EQ(changed.isEmpty(), !c.rowsMoved) << changed.join('\n').toStdString();
+        EXPECT_TRUE(canaryIntact(db, "talvex"));
+
+        if (c.rowsMoved) {
+            // The operator starts again: the rows already moved are refused.
+            const ChildOutcome retry = runChild([&] { convert(c.lob); });
+            ASSERT_TRUE(retry.exited) << retry.describe().toStdString();
+            EXPECT_EQ(retry.exitCode, gst::kExitRefused);
+            EXPECT_EQ(retry.lastBox(),
+                      boxLine("critical", "Products",
+                              "This utility cannot run!\r\nSome Products already have GST type 'GST 5% (18% "
+                              "above Rs 1000)' assigned to them."));
+        }
+    }
+}
+
 struct KillPoint {
     const char* name;
     const char* lob;

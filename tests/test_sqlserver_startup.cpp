@@ -11,6 +11,14 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 using ::testing::ExitedWithCode;
 
 namespace
@@ -113,6 +121,68 @@ TEST_F(SqlServerStartup, AnInstanceTheBrowserDoesNotKnowIsNetworkDown)
     }
     db.writeLoginSettings(peer.address() + QStringLiteral("\\ELSEWHERE"), kSaPassword,
                           QStringLiteral("FreeTDS"));
+    EXPECT_EXIT(connectThenEnd(QStringLiteral("talvex")), ExitedWithCode(gst::kExitError),
+                "icon=critical title= text=Network is down Or Server may be Off!");
+}
+
+// A server that reads the client's PRELOGIN and closes the connection.
+class ClosesAfterPrelogin
+{
+public:
+    ClosesAfterPrelogin()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+            ::listen(m_fd, 4) != 0)
+            throw std::runtime_error("cannot listen");
+        socklen_t length = sizeof(addr);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ClosesAfterPrelogin()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_fd);
+    }
+    QString serverName() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
+    int preloginsRead() const { return m_prelogins; }
+
+private:
+    void serve()
+    {
+        // Bounded: polls for at most 60 s in all.
+        for (int i = 0; i < 600 && !m_stop; ++i) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            const int client = ::accept(m_fd, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            pollfd c{client, POLLIN, 0};
+            char header[8];
+            if (::poll(&c, 1, 5000) > 0 && ::recv(client, header, sizeof(header), 0) == 8 &&
+                header[0] == 0x12)
+                ++m_prelogins;
+            ::close(client);
+        }
+    }
+
+    int m_fd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_prelogins{0};
+    std::thread m_thread;
+};
+
+TEST_F(SqlServerStartup, AServerThatClosesAfterPreloginIsNetworkDown)
+{
+    ClosesAfterPrelogin server;
+    db.writeLoginSettings(server.serverName(), kSaPassword, QStringLiteral("FreeTDS"));
     EXPECT_EXIT(connectThenEnd(QStringLiteral("talvex")), ExitedWithCode(gst::kExitError),
                 "icon=critical title= text=Network is down Or Server may be Off!");
 }
