@@ -12,6 +12,7 @@
 bool gSignedIn = false;
 std::int16_t gUserId = 0;
 QString gUserName;
+QString gLoginName;
 bool gDefaultMenu = false;
 std::int16_t gProcessId = 0;
 
@@ -142,6 +143,7 @@ bool CheckCredentials(FrmLogin& window)
         gUserName = rs->value(QStringLiteral("Name")).toText();
         gDefaultMenu = rs->value(QStringLiteral("Defaultmenu")).toBool();
         gProcessId = rs->value(QStringLiteral("ProcessId")).toInt16();
+        gLoginName = userName;
         rs->close();
         return true;
     }
