@@ -1,10 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <ostream>
 #include <vector>
+
+// Records as their JSON text in GoogleTest's failure messages.
+inline void PrintTo(const QJsonObject& o, std::ostream* os)
+{
+    *os << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+}
 
 // Points XDG_DATA_HOME at a fresh folder for the object's lifetime, so that a
 // test reads only the run records its own runs wrote (children it forks
