@@ -107,6 +107,9 @@ struct RunRecord::Data {
     long failureNumber = 0;
     QString failureText;
     bool written = false;
+    // An error report after every update had run (a commit whose answer was
+    // lost, then a failed rollback): whether the rows moved is not known.
+    bool rowsUncertain = false;
 
     QByteArray line(const QString& result, const QString& outcome, const long* errorNumber) const;
     void write(const QString& result, const QString& outcome, const long* errorNumber);
@@ -124,6 +127,7 @@ RunRecord::RunRecord(std::int16_t lobId, const QString& lobName)
     // destroys this object before the report runs.
     std::shared_ptr<Data> d = m_d;
     gst::setRunFailureHook([d](const gst::AppError& e) {
+        d->rowsUncertain = d->rows.size() == (d->productWise ? 1u : 2u);
         const long number = e.number();
         d->write(QStringLiteral("failed"), e.description(), &number);
     });
@@ -230,16 +234,18 @@ QByteArray RunRecord::Data::line(const QString& result, const QString& outcome, 
         s += QStringLiteral(",\"gst\":\"attribute\",\"attribute\":") + field(gstAttribute);
         s += QStringLiteral(",\"valueTable\":") + field(attributeTableName(gstAttribute));
     }
-    // Rows count as moved only once committed; a failed run was rolled back.
+    // Rows count as moved only once committed; a failed run was rolled back,
+    // unless the program ended when the commit may have landed.
     s += QStringLiteral(",\"rows\":{");
-    if (result == QLatin1String("done")) {
+    const bool done = result == QLatin1String("done");
+    if (done || rowsUncertain) {
         bool first = true;
         for (const auto& [table, count] : rows) {
             if (!first)
                 s += QLatin1Char(',');
             first = false;
             s += field(table) + QLatin1Char(':') +
-                 (count < 0 ? QStringLiteral("\"unknown\"") : QString::number(count));
+                 (count < 0 || !done ? QStringLiteral("\"unknown\"") : QString::number(count));
         }
     }
     s += QStringLiteral("},\"result\":") + jsonString(result);
