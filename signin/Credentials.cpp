@@ -139,11 +139,11 @@ bool CheckCredentials(FrmLogin& window)
 
     if (passed) {
         gSignedIn = true;
+        gLoginName = userName;
         gUserId = rs->value(QStringLiteral("UserId")).toInt16();
         gUserName = rs->value(QStringLiteral("Name")).toText();
         gDefaultMenu = rs->value(QStringLiteral("Defaultmenu")).toBool();
         gProcessId = rs->value(QStringLiteral("ProcessId")).toInt16();
-        gLoginName = userName;
         rs->close();
         return true;
     }
