@@ -244,12 +244,14 @@ QByteArray RunRecord::Data::line(const QString& result, const QString& outcome, 
             if (!first)
                 s += QLatin1Char(',');
             first = false;
-            s += field(table) + QLatin1Char(':') +
+            // "products" is the program's own word; a value table's name is data.
+            s += (table == QLatin1String("products") ? jsonString(table) : field(table)) + QLatin1Char(':') +
                  (count < 0 || !done ? QStringLiteral("\"unknown\"") : QString::number(count));
         }
     }
     s += QStringLiteral("},\"result\":") + jsonString(result);
-    s += QStringLiteral(",\"outcome\":") + field(outcome);
+    // "Done" and the refusals are the program's own texts; an error's text is the driver's.
+    s += QStringLiteral(",\"outcome\":") + (errorNumber ? field(outcome) : jsonString(outcome));
     if (errorNumber)
         s += QStringLiteral(",\"errorNumber\":") + QString::number(*errorNumber);
     s += QLatin1Char('}');
