@@ -212,6 +212,8 @@ UtilityRun runUtility(const QString& self, const QString& configHome, const QStr
     options.pipeStderr = true;
     options.environment = {{"QT_QPA_PLATFORM", "offscreen"},
                            {"XDG_CONFIG_HOME", configHome.toStdString()},
+                           // run records stay in the bench's own folder
+                           {"XDG_DATA_HOME", (configHome + QStringLiteral("/../data")).toStdString()},
                            {"XDG_RUNTIME_DIR", runtimeDir.toStdString()}};
     const bench::Child child =
         bench::spawn({self.toStdString(), "--child", catalog.toStdString(), lob.toStdString()}, options);

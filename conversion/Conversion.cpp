@@ -1,5 +1,6 @@
 #include "conversion/Conversion.h"
 
+#include "conversion/RunRecord.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
@@ -27,8 +28,17 @@ QString quotedValueTable(const QString& gstAttribute)
 
 [[noreturn]] void refuse(const QString& text, const gst::MsgTitle& title)
 {
+    if (RunRecord* run = RunRecord::current())
+        run->writeRefused(text);
     gst::showMessage(text, title, MsgIcon::Critical);
     gst::endProgram(gst::kExitRefused);
+}
+
+// The run record keeps each update's row count as the driver gave it.
+void noteRows(const QString& table, qint64 rows)
+{
+    if (RunRecord* run = RunRecord::current())
+        run->setRows(table, rows);
 }
 
 } // namespace
@@ -123,17 +133,21 @@ bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstA
     try {
         db.beginTrans();
         if (!productWise)
-            db.execute(QStringLiteral("update ") + quotedValueTable(gstAttribute) +
-                       QStringLiteral(" set vatid=") + number(newSlabId) +
-                       QStringLiteral(",VatPer=5,GSTID=") + number(newSlabId) +
-                       QStringLiteral("  where lobid=") + number(lobId) + QStringLiteral(" and vatid=") +
-                       number(kOldSlabId));
-        db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
-                   QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) + QStringLiteral(" and vatid=") +
-                   number(kOldSlabId));
+            noteRows(attributeTableName(gstAttribute),
+                     db.execute(QStringLiteral("update ") + quotedValueTable(gstAttribute) +
+                                QStringLiteral(" set vatid=") + number(newSlabId) +
+                                QStringLiteral(",VatPer=5,GSTID=") + number(newSlabId) +
+                                QStringLiteral("  where lobid=") + number(lobId) +
+                                QStringLiteral(" and vatid=") + number(kOldSlabId)));
+        noteRows(QStringLiteral("products"),
+                 db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
+                            QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) +
+                            QStringLiteral(" and vatid=") + number(kOldSlabId)));
         db.commitTrans();
         return true;
     } catch (...) {
+        if (RunRecord* run = RunRecord::current())
+            run->setFailure(std::current_exception());
         // A rollback that fails (the connection is gone) leaves the transaction
         // open with its locks held, and turning autocommit on would commit it:
         // its error escapes to the handler, which reports it and ends the

@@ -43,4 +43,5 @@ private:
     std::int16_t m_lobId = 0;
     bool m_productWise = false;
     QString m_gstAttribute;
+    QString m_lobName; // the name whose lookup chose m_lobId, for the run record
 };

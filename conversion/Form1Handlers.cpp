@@ -3,6 +3,7 @@
 #include "conversion/Conversion.h"
 #include "conversion/Form1.h"
 #include "conversion/NewGstSlab.h"
+#include "conversion/RunRecord.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "signin/WindowLook.h"
@@ -95,6 +96,7 @@ void Form1::Form_Load()
         combo->hide();
         m_lobId = GetScalar(QStringLiteral("select lobid from lobmaster")).toInt16();
         combo->setEditText(TrimSpaces(GetScalar(QStringLiteral("select name from lobmaster")).toText()));
+        m_lobName = combo->currentText();
         FoundLOB();
     } else {
         // Filling the list is not the operator's choice: OK waits for one.
@@ -108,9 +110,8 @@ void Form1::Form_Load()
 void Form1::Combo1_Click()
 {
     // The name is bound, so names with apostrophes are found like any other.
-    m_lobId =
-        GetScalar(QStringLiteral("select lobid from lobmaster where name=?"), {m_ui->Combo1->currentText()})
-            .toInt16();
+    m_lobName = m_ui->Combo1->currentText();
+    m_lobId = GetScalar(QStringLiteral("select lobid from lobmaster where name=?"), {m_lobName}).toInt16();
     FoundLOB();
 }
 
@@ -150,9 +151,12 @@ void Form1::Command1_Click()
     if (!conversion::confirmConversion())
         return;
 
+    // From the Yes on, the run is recorded whatever its outcome.
+    conversion::RunRecord run(m_lobId, m_lobName);
     // Database errors from here to the refusal tests pass to the handler's
     // guard: they are reported and end the program.
     m_productWise = conversion::readProductWise(m_lobId);
+    run.setArrangement(m_productWise, m_gstAttribute);
     EnsureNewGstSlab();
     const std::int16_t newSlabId = conversion::readNewSlabIdOrRefuse();
     conversion::refuseIfAlreadyOnNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
@@ -169,10 +173,12 @@ void Form1::Command1_Click()
     }
     QApplication::restoreOverrideCursor();
     if (!moved) {
+        run.writeFailed();
         // The window stays, OK disabled, until the operator chooses a line again.
         conversion::showTryAgain(m_ui->Combo1->currentText());
         return;
     }
+    run.writeDone();
     conversion::showDone();
     gst::endProgram(gst::kExitDone);
 }

@@ -402,9 +402,14 @@ void* Connection::run(const QString& sql, const Params& params)
     return stmt;
 }
 
-void Connection::execute(const QString& sql, const Params& params)
+qint64 Connection::execute(const QString& sql, const Params& params)
 {
     SQLHSTMT stmt = static_cast<SQLHSTMT>(run(sql, params));
+    // The statement's own count, asked before the later results: once they
+    // are walked to their end the driver has none to give.
+    SQLLEN rows = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(stmt, &rows)))
+        rows = -1;
     // A procedure may report its error in a later result; walk them all.
     for (;;) {
         const SQLRETURN rc = SQLMoreResults(stmt);
@@ -414,6 +419,7 @@ void Connection::execute(const QString& sql, const Params& params)
             raiseAndFree(stmt);
     }
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return rows < 0 ? -1 : static_cast<qint64>(rows);
 }
 
 std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)

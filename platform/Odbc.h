@@ -71,8 +71,10 @@ public:
     bool isOpen() const;
     bool isSqlite() const { return isSqliteDriver(m_target.driver); }
 
-    // Runs a statement that returns no rows the caller reads.
-    void execute(const QString& sql, const Params& params = {});
+    // Runs a statement that returns no rows the caller reads. Returns the
+    // rows it changed as the driver counts them (SQLRowCount), or -1 where the
+    // driver does not know (SQL Server under SET NOCOUNT ON).
+    qint64 execute(const QString& sql, const Params& params = {});
     // Opens a forward-only result set on a SELECT; read it to the end or close it
     // before the next statement on this connection.
     std::unique_ptr<ResultSet> query(const QString& sql, const Params& params = {});

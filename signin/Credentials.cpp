@@ -12,6 +12,7 @@
 bool gSignedIn = false;
 std::int16_t gUserId = 0;
 QString gUserName;
+QString gLoginName;
 bool gDefaultMenu = false;
 std::int16_t gProcessId = 0;
 
@@ -148,6 +149,7 @@ bool CheckCredentials(FrmLogin& window)
     };
     if (passed) {
         gSignedIn = true;
+        gLoginName = userName;
         gUserId = rs->value(QStringLiteral("UserId")).toInt16();
         gUserName = rs->value(QStringLiteral("Name")).toText();
         gDefaultMenu = rs->value(QStringLiteral("Defaultmenu")).toBool();

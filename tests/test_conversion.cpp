@@ -8,15 +8,23 @@
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
+#include "support/Reliability.h"
+#include "support/RunLogFolder.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using gst::MsgAnswer;
 using gst::MsgIcon;
@@ -143,9 +151,36 @@ protected:
 
     DbValue slab5019() { return db.scalar("talvex", "select count(*) from vatmaster where VATID = 5019"); }
 
+    // The one record the last run wrote; an empty object (and a failure) otherwise.
+    QJsonObject onlyRecord()
+    {
+        const std::vector<QJsonObject> records = runLog.records();
+        EXPECT_EQ(records.size(), 1u) << runLog.bytes().toStdString();
+        return records.empty() ? QJsonObject() : records.back();
+    }
+
     TestDatabase db;
+    RunLogFolder runLog;
     std::unique_ptr<Form1> window;
 };
+
+// What every record says about where and when, whatever the outcome.
+void expectWhereAndWhen(const QJsonObject& r, const TestDatabase& db)
+{
+    EXPECT_EQ(r["server"].toString(), db.folder());
+    EXPECT_EQ(r["database"].toString(), "talvex");
+    EXPECT_FALSE(r["osUser"].toString().isEmpty());
+    // Local time with its offset from UTC, to the second.
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$")
+                    .match(r["time"].toString())
+                    .hasMatch())
+        << r["time"].toString().toStdString();
+    const QDateTime when = QDateTime::fromString(r["time"].toString(), Qt::ISODate);
+    EXPECT_LT(std::abs(when.secsTo(QDateTime::currentDateTime())), 600);
+    EXPECT_TRUE(r["durationMs"].isDouble());
+    EXPECT_GE(r["durationMs"].toDouble(-1), 0);
+    EXPECT_LT(r["durationMs"].toDouble(), 600000);
+}
 
 // The rows a run must change: vatid 5019 and VatPer 5, and GSTID 5019 in attribute tables.
 Snapshot afterConversion(Snapshot s, const std::map<QString, std::vector<QString>>& changedIds)
@@ -214,6 +249,26 @@ TEST_F(ConversionTest, SuccessfulRunsChangeExactlyTheRowsOfTheLineOnTheOldSlab)
         EXPECT_EQ(snapshot(), afterConversion(before, c.changed));
         EXPECT_EQ(slab5019(), DbValue("1"));
 
+        // The record counts exactly the rows that changed in each updated table.
+        QJsonObject rows{{"products", 0}};
+        for (const auto& [table, ids] : c.changed)
+            rows[table == "Products" ? QString("products") : table] = static_cast<int>(ids.size());
+        const QJsonObject r = onlyRecord();
+        expectWhereAndWhen(r, db);
+        EXPECT_EQ(r["rows"].toObject(), rows);
+        EXPECT_EQ(r["result"].toString(), "done");
+        EXPECT_EQ(r["outcome"].toString(), "Done");
+        EXPECT_EQ(r["lob"].toString(), c.lob);
+        EXPECT_EQ(r["lobId"].toInt(), db.scalar("talvex", "select lobid from lobmaster where name = " +
+                                                              TestDatabase::sqlQuote(c.lob))
+                                          ->toInt());
+        const bool productWise = db.scalar("talvex", "select productwisevat from lobmaster where name = " +
+                                                         TestDatabase::sqlQuote(c.lob)) == DbValue("1");
+        EXPECT_EQ(r["gst"].toString(), productWise ? "product-wise" : "attribute");
+        EXPECT_EQ(r.contains("valueTable"), !productWise);
+        EXPECT_FALSE(r.contains("errorNumber"));
+        runLog.clear();
+
         const QStringList sent = statementsOfChild();
         ASSERT_GE(sent.size(), 3);
         EXPECT_TRUE(sent[0].startsWith("Select ProductWiseVat From LobMaster Where LobId="))
@@ -268,6 +323,14 @@ TEST_F(ConversionTest, RefusalsEndBeforeAnyRowChangesButKeepTheNewSlabRecord)
         EXPECT_EQ(snapshot(), before);
         EXPECT_EQ(slab5019(), DbValue(c.recordStays ? "1" : "0"));
         EXPECT_FALSE(statementsOfChild().join('\n').contains("update")) << "an update was sent";
+
+        const QJsonObject r = onlyRecord();
+        expectWhereAndWhen(r, db);
+        EXPECT_EQ(r["result"].toString(), "refused");
+        EXPECT_EQ(r["outcome"].toString(), QString(c.text).replace("\\n", "\r\n"));
+        EXPECT_EQ(r["rows"].toObject(), QJsonObject());
+        EXPECT_EQ(r["lob"].toString(), c.lob);
+        runLog.clear();
     }
 }
 
@@ -306,6 +369,18 @@ TEST_F(ConversionTest, FailingUpdateRollsBackBothTablesAndLeavesTheWindowOpen)
     EXPECT_FALSE(gConnection->inTransaction());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->ui()->Command1->isEnabled());
+    // Recorded with the error behind "Try Again"; nothing moved.
+    QJsonObject r = onlyRecord();
+    expectWhereAndWhen(r, db);
+    EXPECT_EQ(r["result"].toString(), "failed");
+    EXPECT_EQ(r["errorNumber"].toDouble(), -2147217900.0);
+    EXPECT_TRUE(r["outcome"].toString().contains("Products are locked"))
+        << r["outcome"].toString().toStdString();
+    EXPECT_EQ(r["rows"].toObject(), QJsonObject());
+    EXPECT_EQ(r["lob"].toString(), "Apparel");
+    EXPECT_EQ(r["gst"].toString(), "attribute");
+    EXPECT_EQ(r["attribute"].toString(), "Fabric");
+    EXPECT_EQ(r["valueTable"].toString(), "FabricMaster");
 
     // Choosing a line again enables OK; a typed name is what the next failure names.
     emit window->ui()->Combo1->activated(window->ui()->Combo1->currentIndex());
@@ -316,6 +391,11 @@ TEST_F(ConversionTest, FailingUpdateRollsBackBothTablesAndLeavesTheWindowOpen)
     ASSERT_EQ(gst::msgbox_seam::shown().size(), 2u);
     EXPECT_EQ(gst::msgbox_seam::shown()[1].title, "Not Successful for 'Typed Name'");
     EXPECT_EQ(snapshot(), before);
+    // Each run has its record; it names the line chosen, not the text typed since.
+    const std::vector<QJsonObject> records = runLog.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]["result"].toString(), "failed");
+    EXPECT_EQ(records[1]["lob"].toString(), "Apparel");
 }
 
 TEST_F(ConversionTest, FailureWithASingleLineNamesIt)
@@ -367,11 +447,85 @@ TEST_F(ConversionTest, UntickedBoxOrNoSendsNothing)
 
 TEST_F(ConversionTest, DatabaseErrorBeforeTheTransactionIsReportedAndEnds)
 {
+    GTEST_FLAG_SET(death_test_style, "fast"); // the child writes the record the parent reads
     createShop("drop table vatmaster;");
     openWithChoice("Grocery");
     EXPECT_EXIT(window->ui()->Command1->click(), ExitedWithCode(gst::kExitError),
                 regexLiteral("[msgbox] icon=critical title=gstconvert text=Run-time error '-2147217900':")
                     .toStdString());
+    const QJsonObject r = onlyRecord();
+    EXPECT_EQ(r["result"].toString(), "failed");
+    EXPECT_EQ(r["errorNumber"].toDouble(), -2147217900.0);
+    EXPECT_TRUE(r["outcome"].toString().contains("vatmaster")) << r["outcome"].toString().toStdString();
+    EXPECT_EQ(r["gst"].toString(), "product-wise");
+}
+
+// A record that cannot be written changes nothing of the run: same rows, same
+// box, same exit code, no wait; stderr says so once. Nothing is written
+// through a link or into a pipe.
+TEST_F(ConversionTest, UnwritableRunLogLeavesTheRunAsItWas)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString& dataHome)> spoil;
+    };
+    const QString elsewhere = db.folder() + "/elsewhere.txt";
+    const Case cases[] = {
+        {"the folder is a file",
+         [](const QString& home) { QFile(home + "/talvex").open(QIODevice::WriteOnly); }},
+        {"the data folder lies under a file",
+         [](const QString& home) {
+             QFile(home + "/blocked").open(QIODevice::WriteOnly);
+             qputenv("XDG_DATA_HOME", QFile::encodeName(home + "/blocked/share"));
+         }},
+        {"the log is a folder", [](const QString& home) { QDir().mkpath(home + "/talvex/gstconvert.log"); }},
+        {"the log is a link to another file",
+         [&](const QString& home) {
+             QDir().mkpath(home + "/talvex");
+             QFile::link(elsewhere, home + "/talvex/gstconvert.log");
+         }},
+        {"the log is a pipe nobody reads",
+         [](const QString& home) {
+             QDir().mkpath(home + "/talvex");
+             ::mkfifo(QFile::encodeName(home + "/talvex/gstconvert.log").constData(), 0600);
+         }},
+        {"the folder is read-only", [](const QString& home) {
+             QDir().mkpath(home + "/talvex");
+             QFile::setPermissions(home + "/talvex", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+         }}};
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "the folder is read-only" && ::geteuid() == 0)
+            continue; // permissions do not hold back root
+        QFile target(elsewhere);
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+        target.write("untouched\n");
+        target.close();
+        const QString home = db.folder() + "/data-" + QString::number(&c - cases);
+        QDir().mkpath(home);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        c.spoil(home);
+        createShop();
+
+        const reliability::ChildOutcome run =
+            reliability::runChild([&] { convertInChild("Grocery"); }, 30000);
+
+        qputenv("XDG_DATA_HOME", dataHome);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_TRUE(run.exited && run.exitCode == gst::kExitDone) << run.describe().toStdString();
+        EXPECT_EQ(run.boxes(),
+                  QStringList({reliability::boxLine("none", "Be VERY CAREFUL",
+                                                    "Are you sure? This process is NOT Reversible!"),
+                               reliability::boxLine("none", kDoneTitle, "Done")}));
+        EXPECT_EQ(run.err.count("the record of this run could not be written"), 1) << run.err.toStdString();
+        EXPECT_EQ(
+            db.queryRows("talvex", "select ProductId from Products where vatid = 5019 order by ProductId"),
+            DbRows({{"3"}, {"4"}, {"7"}}));
+        QFile check(elsewhere);
+        ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+        EXPECT_EQ(check.readAll(), "untouched\n");
+    }
 }
 
 TEST(QuoteIdentifier, BracketsWithClosingBracketDoubledOrDoubleQuotesOnSqlite)

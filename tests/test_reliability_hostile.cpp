@@ -17,6 +17,7 @@
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
+#include "support/RunLogFolder.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
@@ -26,6 +27,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -89,7 +91,36 @@ protected:
     }
 
     TestDatabase db;
+    RunLogFolder runLog;
 };
+
+// A hostile text as the run record must hold it: whole, with a lone surrogate
+// (which no JSON reader accepts) as U+FFFD, and cut after 2000 characters.
+void expectRecordedText(const QString& recorded, QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar(0xFFFD);
+    }
+    if (text.size() <= 2000) {
+        EXPECT_EQ(recorded, text);
+        return;
+    }
+    EXPECT_TRUE(recorded.endsWith(QChar(0x2026)) && recorded.size() <= 2001 && recorded.size() > 1000 &&
+                text.startsWith(recorded.chopped(1)))
+        << recorded.left(100).toStdString();
+}
+
+// The one record a run wrote: one line, whatever the texts in it.
+QJsonObject onlyRecord(const RunLogFolder& runLog)
+{
+    EXPECT_EQ(runLog.bytes().count('\n'), 1);
+    const std::vector<QJsonObject> records = runLog.records();
+    EXPECT_EQ(records.size(), 1u);
+    return records.empty() ? QJsonObject() : records.front();
+}
 
 // Sets columns of the rows of `table` whose first column is `id`.
 void setCells(TableRows& rows, const QString& table, const QString& id, const std::map<int, QString>& cells)
@@ -131,7 +162,10 @@ TEST_F(HostileInput, LineOfBusinessNamesAreLookedUpAsDataAndConvert)
         TableRows expected = snapshotAll(db, "talvex");
 
         const QString listed = TrimSpaces(h.text);
+        runLog.clear();
         const ChildOutcome outcome = run([&] { chooseAndConvert(listed); }, {"[FabricMaster]"});
+        const QJsonObject record = onlyRecord(runLog);
+        expectRecordedText(record["lob"].toString(), listed);
 
         EXPECT_EQ(outcome.result("listed"), "1");
         EXPECT_EQ(outcome.result("textAsListed"), "1");
@@ -142,6 +176,8 @@ TEST_F(HostileInput, LineOfBusinessNamesAreLookedUpAsDataAndConvert)
                 continue;
             }
             EXPECT_EQ(outcome.lastBox(), kDone);
+            EXPECT_EQ(record["lobId"].toInt(), 7);
+            EXPECT_EQ(record["rows"].toObject()["products"].toInt(), 1);
             setCells(expected, "Products", "20", {{3, "5019"}, {4, "5"}});
             if (!productWise)
                 setCells(expected, "FabricMaster", "20", {{3, "5019"}, {4, "5"}, {5, "5019"}});
@@ -199,7 +235,11 @@ TEST_F(HostileInput, AttributeNamesConvertWhenTheirTableExistsAndAreRefusedWhenI
                                       "(3, 'other line', 2, 5010, 12, 0)");
             TableRows expected = snapshotAll(db, "talvex");
 
+            runLog.clear();
             const ChildOutcome outcome = run([&] { chooseAndConvert("Hostile Line"); }, quotedForms(table));
+            const QJsonObject record = onlyRecord(runLog);
+            expectRecordedText(record["attribute"].toString(), h.text);
+            expectRecordedText(record["valueTable"].toString(), table);
 
             // The label names the attribute exactly, as plain text.
             EXPECT_TRUE(
@@ -212,6 +252,7 @@ TEST_F(HostileInput, AttributeNamesConvertWhenTheirTableExistsAndAreRefusedWhenI
                     continue;
                 }
                 EXPECT_EQ(outcome.lastBox(), kDone);
+                EXPECT_EQ(record["rows"].toObject().value(table.left(2000)).toInt(-1), 1);
                 setCells(expected, table, "1", {{3, "5019"}, {4, "5"}, {5, "5019"}});
                 setCells(expected, "Products", "20", {{3, "5019"}, {4, "5"}});
             } else {

@@ -14,6 +14,7 @@
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
+#include "support/RunLogFolder.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
@@ -259,26 +260,33 @@ void signInAndConvert(bool agentOnClosedPort)
 
 struct SignInRun {
     const char* name;
-    const char* extra; // damage to the shop
+    QString extra; // damage to the shop
     bool agentOnClosedPort;
     int exitCode;
     const char* lastBox; // a part of the last box
+    const char* result;  // of the run's record; nullptr: no run reached the conversion
 };
 
 TEST_F(Secrets, SignInAndConversionNeverShowOrPrintEitherPassword)
 {
     const SignInRun runs[] = {
-        {"wrong then right password, converted", "", false, gst::kExitDone, "text=Done"},
-        {"agent on a closed port", "", true, gst::kExitDone, "text=Done"},
+        {"wrong then right password, converted", "", false, gst::kExitDone, "text=Done", "done"},
+        {"agent on a closed port", "", true, gst::kExitDone, "text=Done", "done"},
         {"user record unreadable after the password matched", "update usermaster set Name = NULL;", false,
-         gst::kExitError, "Run-time error '94'"},
+         gst::kExitError, "Run-time error '94'", nullptr},
         {"conversion fails and is reported", "drop table vatmaster;", false, gst::kExitError,
-         "Run-time error '-2147217900'"},
+         "Run-time error '-2147217900'", "failed"},
+        // The driver's text of the failure holds the sa password: the record withholds it.
+        {"the failure's text holds the sa password",
+         "create trigger leak before update on Products begin select raise(abort, " +
+             TestDatabase::sqlQuote(kSaPassword) + "); end;",
+         false, kChildReturned, "text=Try Again", "failed"},
     };
     for (const SignInRun& r : runs) {
         SCOPED_TRACE(r.name);
         shop(r.extra);
         db.writeLoginSettings(db.folder(), kSaPassword);
+        RunLogFolder runLog;
 
         const ChildOutcome run = runChild([&] { signInAndConvert(r.agentOnClosedPort); });
 
@@ -289,6 +297,16 @@ TEST_F(Secrets, SignInAndConversionNeverShowOrPrintEitherPassword)
         EXPECT_EQ(run.boxes().first(), boxLine("critical", "", "Invalid Password - Try again!"));
         EXPECT_TRUE(run.lastBox().contains(r.lastBox)) << run.lastBox().toStdString();
         EXPECT_EQ(leaks(run), QStringList()) << run.describe().toStdString();
+
+        // The run record names who converted, and holds neither password.
+        EXPECT_EQ(leaks(QString::fromUtf8(runLog.bytes())), QStringList()) << runLog.bytes().toStdString();
+        const std::vector<QJsonObject> records = runLog.records();
+        ASSERT_EQ(records.size(), r.result ? 1u : 0u) << runLog.bytes().toStdString();
+        if (r.result) {
+            EXPECT_EQ(records[0]["result"].toString(), r.result);
+            EXPECT_EQ(records[0]["appUser"].toString(), "admin");
+            EXPECT_EQ(records[0]["lob"].toString(), "Grocery");
+        }
     }
 }
 

@@ -16,6 +16,7 @@ void connectShared(const TestDatabase& db, const QString& catalog)
     c->setProperty(QStringLiteral("Password"), QStringLiteral("demo"));
     c->open();
     gConnection = std::move(c);
+    gServerName = db.folder();
     gDatabaseName = catalog;
 }
 

@@ -4,10 +4,23 @@
 #include "platform/MessageBox.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <memory>
 
 int main(int argc, char** argv)
 {
+    // Run records go to a folder of the test run, never to the user's own
+    // data folder. A death test's child re-runs main and keeps its parent's.
+    std::unique_ptr<QTemporaryDir> dataHome;
+    if (qEnvironmentVariableIsEmpty("GST_TEST_DATA_HOME")) {
+        dataHome = std::make_unique<QTemporaryDir>();
+        if (!dataHome->isValid())
+            return 2;
+        qputenv("GST_TEST_DATA_HOME", QFile::encodeName(dataHome->path()));
+    }
+    qputenv("XDG_DATA_HOME", qgetenv("GST_TEST_DATA_HOME"));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

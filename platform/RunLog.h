@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+namespace gst
+{
+
+class AppError;
+
+// The file that keeps one line per conversion run:
+// "$XDG_DATA_HOME/talvex/gstconvert.log" (or "~/.local/share/talvex/...")
+// on POSIX systems, "%LOCALAPPDATA%\talvex\gstconvert.log" on Windows.
+QString runLogPath();
+
+// Past this size the file moves to "gstconvert.log.1" and a new one starts.
+constexpr qint64 kRunLogLimit = 1024 * 1024;
+
+// Appends `line` and a line feed to the run log, in one write. Creates the
+// folder and the file (mode 0600) when missing; refuses anything at that path
+// that is not a regular file of this user (a link, a pipe, a folder). Never
+// throws, never waits: a record that cannot be written leaves the run as it
+// was, and the first failure of the process is said once on stderr.
+// Returns whether the line was written.
+bool appendRunLog(const QByteArray& line);
+
+// The operating-system account the program runs as: the password database's
+// name for the effective user, else USER (USERNAME on Windows).
+QString operatingSystemUser();
+
+// While a run is being recorded, an error report calls this hook first, so
+// that the record names the error that ends the program. Empty: no run.
+using RunFailureHook = std::function<void(const AppError&)>;
+void setRunFailureHook(RunFailureHook hook);
+void notifyRunFailure(const AppError& error);
+
+namespace runlog_seam
+{
+// Lets the next failure be said on stderr again.
+void resetFailureNotice();
+} // namespace runlog_seam
+
+} // namespace gst

@@ -1,0 +1,65 @@
+#include "support/RunLogFolder.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <gtest/gtest.h>
+
+RunLogFolder::RunLogFolder()
+{
+    m_wasSet = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    m_old = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path()));
+}
+
+RunLogFolder::~RunLogFolder()
+{
+    if (m_wasSet)
+        qputenv("XDG_DATA_HOME", m_old);
+    else
+        qunsetenv("XDG_DATA_HOME");
+}
+
+QString RunLogFolder::dataHome() const
+{
+    return m_dir.path();
+}
+
+QString RunLogFolder::logPath() const
+{
+    return m_dir.path() + QStringLiteral("/talvex/gstconvert.log");
+}
+
+QByteArray RunLogFolder::bytes() const
+{
+    QFile f(logPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+std::vector<QJsonObject> RunLogFolder::records() const
+{
+    std::vector<QJsonObject> out;
+    const QByteArray all = bytes();
+    if (!all.isEmpty() && !all.endsWith('\n'))
+        ADD_FAILURE() << "the run log does not end with a line feed";
+    for (const QByteArray& line : all.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+            ADD_FAILURE() << "not a JSON object: " << line.left(300).toStdString();
+            continue;
+        }
+        out.push_back(doc.object());
+    }
+    return out;
+}
+
+void RunLogFolder::clear() const
+{
+    QFile::remove(logPath());
+    QFile::remove(logPath() + QStringLiteral(".1"));
+}
