@@ -36,10 +36,11 @@ struct ConnectionTarget {
 
 bool isSqliteDriver(const QString& driver);
 bool isFreeTdsDriver(const QString& driver);
-// Wraps a connection-string value in braces when it needs them (";", "}", "{"
-// or leading/trailing blanks), doubling "}".
-QString quoteConnectionValue(const QString& value);
-// The full ODBC connection string for a target (SQL Server drivers or SQLite).
+// The ODBC connection string for a target (SQL Server drivers or SQLite), written
+// the way the named driver and the driver manager read it. For SQL Server the
+// catalog is not in it (it is set as a connection attribute) and encryption is
+// required unless the options name their own. Raises AppError(err::kInvalidArgument),
+// naming what to fix, for a value that could not reach the driver exactly as stored.
 QString buildConnectionString(const ConnectionTarget& target);
 // The path of the SQLite file a target names: "<Data Source>/<catalog>.db".
 QString sqliteDatabasePath(const ConnectionTarget& target);
