@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
-  sqlite3 libsqlite3-dev
+  sqlite3 libsqlite3-dev libssl-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth desktop-file-utils fonts-dejavu-core
 )
