@@ -433,6 +433,17 @@ QString encodeChecked(StringRule rule, const QString& driver, const QString& key
 
 } // namespace
 
+bool catalogAsAttribute(const ConnectionTarget& target)
+{
+    if (isSqliteDriver(target.driver) || target.catalog.isEmpty())
+        return false;
+    for (const QChar c : target.catalog) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 QString sqliteDatabasePath(const ConnectionTarget& target)
 {
     return QDir(target.dataSource).filePath(target.catalog + QLatin1String(".db"));
@@ -500,7 +511,10 @@ QString buildConnectionString(const ConnectionTarget& target)
         add(QStringLiteral("Server"), server, serverWhat, settingsFix);
         if (!port.isEmpty())
             add(QStringLiteral("Port"), port, serverWhat, settingsFix);
-        // The catalog is set as a connection attribute, never in the string.
+        if (!catalogAsAttribute(target))
+            add(QStringLiteral("Database"), target.catalog, QStringLiteral("The database name"),
+                QStringLiteral(
+                    "Correct the database name of the firm (DBName in FirmMaster) and start again."));
         add(QStringLiteral("UID"), target.userId, QStringLiteral("The database user name"),
             QStringLiteral("Correct it."));
         add(QStringLiteral("PWD"), target.password,
@@ -668,9 +682,9 @@ void Connection::open()
             QStringLiteral("ODBC tracing is forced on (ForceTrace in odbcinst.ini), and the trace "
                            "would record the database password. Switch tracing off and start again."));
 
-    if (!isSqlite() && !m_target.catalog.isEmpty()) {
-        // The database goes in as an attribute, never through the connection
-        // string: FreeTDS and Microsoft's drivers open it at login.
+    if (catalogAsAttribute(m_target)) {
+        // The database goes in as an attribute, outside the connection string:
+        // FreeTDS and Microsoft's drivers open it at login.
         std::u16string catalog = toWide(m_target.catalog);
         catalog.push_back(u'\0');
         const SQLRETURN rc = SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, wideData(catalog), SQL_NTS);

@@ -80,8 +80,9 @@ TEST_P(PeerEncryption, LoginAndTypedRowsArriveThroughFreeTds)
 INSTANTIATE_TEST_SUITE_P(Modes, PeerEncryption,
                          ::testing::Values(EncryptionCase{TdsPeer::Encryption::On, QString(), true},
                                            EncryptionCase{TdsPeer::Encryption::Off, QString(), true},
-                                           EncryptionCase{TdsPeer::Encryption::NotSupported, QString(),
-                                                          false}),
+                                           // Encryption is required unless the options opt out.
+                                           EncryptionCase{TdsPeer::Encryption::NotSupported,
+                                                          QStringLiteral("Encryption=request"), false}),
                          [](const ::testing::TestParamInfo<EncryptionCase>& info) {
                              switch (info.param.server) {
                              case TdsPeer::Encryption::On:

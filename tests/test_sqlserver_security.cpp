@@ -3,8 +3,14 @@
 
 #include "platform/Error.h"
 #include "platform/Odbc.h"
+#include "platform/ProgramEnd.h"
+#include "signin/Agent.h"
+#include "startup/ConnectionState.h"
+#include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
+#include "support/TdsPeer.h"
+#include "support/TestDatabase.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -65,7 +71,7 @@ QStringList filesHolding(const QString& folder, const QString& needle)
 // Two connection attempts, as a run makes (the shop's database and msdb), with
 // FreeTDS's dump and unixODBC's trace both asked for through the environment.
 reliability::ChildOutcome connectWithTracesAskedFor(const QString& folder, const QByteArray& odbcSection,
-                                                    int port)
+                                                    const QString& serverName)
 {
     QFile ini(QDir(folder).filePath("odbcinst.ini"));
     if (ini.open(QIODevice::WriteOnly)) {
@@ -83,7 +89,7 @@ reliability::ChildOutcome connectWithTracesAskedFor(const QString& folder, const
                 Connection c;
                 c.setProvider("SQLOLEDB");
                 c.setDriver("FreeTDS", QString());
-                c.setProperty("Data Source", QStringLiteral("127.0.0.1,%1").arg(port));
+                c.setProperty("Data Source", serverName);
                 c.setProperty("Initial Catalog", catalog);
                 c.setProperty("User ID", "sa");
                 c.setProperty("Password", kSaPassword);
@@ -100,15 +106,21 @@ reliability::ChildOutcome connectWithTracesAskedFor(const QString& folder, const
 
 TEST(SqlServerTraces, NoTraceFileHoldsTheSaPassword)
 {
-    const int port = closedLoopbackPort();
-    ASSERT_GT(port, 0);
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    TdsPeer peer(db.folder());
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const reliability::ChildOutcome outcome = connectWithTracesAskedFor(dir.path(), "Trace=Yes\n", port);
+    const reliability::ChildOutcome outcome =
+        connectWithTracesAskedFor(dir.path(), "Trace=Yes\n", peer.serverName());
     ASSERT_TRUE(outcome.exited) << outcome.describe().toStdString();
-    // The attempts were made: the closed port answered both.
-    EXPECT_EQ(outcome.result("talvex"), QString::number(gst::err::kGenericFailure));
-    EXPECT_EQ(outcome.result("msdb"), QString::number(gst::err::kGenericFailure));
+    // Both signed in: the whole login went through the driver and the manager.
+    EXPECT_EQ(outcome.result("talvex"), "connected");
+    EXPECT_EQ(outcome.result("msdb"), "connected");
+    ASSERT_EQ(peer.logins().size(), 2u);
+    EXPECT_EQ(peer.logins()[1].password, kSaPassword);
     // unixODBC masks only up to the first ";": look for the whole and for the rest.
     EXPECT_EQ(filesHolding(dir.path(), kSaPassword), QStringList());
     EXPECT_EQ(filesHolding(dir.path(), kSaPassword.mid(kSaPassword.indexOf(';') + 1)), QStringList());
@@ -120,11 +132,289 @@ TEST(SqlServerTraces, ForcedOdbcTracingIsRefusedBeforeConnecting)
     ASSERT_GT(port, 0);
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const reliability::ChildOutcome outcome =
-        connectWithTracesAskedFor(dir.path(), "Trace=Yes\nForceTrace=Yes\n", port);
+    const reliability::ChildOutcome outcome = connectWithTracesAskedFor(
+        dir.path(), "Trace=Yes\nForceTrace=Yes\n", QStringLiteral("127.0.0.1,%1").arg(port));
     ASSERT_TRUE(outcome.exited) << outcome.describe().toStdString();
     EXPECT_EQ(outcome.result("talvex"), QString::number(gst::err::kInvalidArgument));
     EXPECT_EQ(filesHolding(dir.path(), kSaPassword.mid(kSaPassword.indexOf(';') + 1)), QStringList());
+}
+
+// A listener that nobody should reach: a breakout would name it.
+class Decoy
+{
+public:
+    explicit Decoy(const QString& address)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address.toLatin1().constData(), &addr.sin_addr);
+        socklen_t length = sizeof(addr);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+            ::listen(m_fd, 16) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+            m_port = ntohs(addr.sin_port);
+    }
+    ~Decoy()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int port() const { return m_port; }
+    // Connections that reached it so far (accepted and closed at once).
+    int contacts()
+    {
+        for (;;) {
+            const int c = ::accept(m_fd, nullptr, nullptr);
+            if (c < 0)
+                break;
+            ::close(c);
+            ++m_contacts;
+        }
+        return m_contacts;
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    int m_contacts = 0;
+};
+
+std::unique_ptr<Connection> connectionTo(const QString& server, const QString& catalog,
+                                         const QString& password, const QString& options = QString())
+{
+    auto c = std::make_unique<Connection>();
+    c->setProvider("SQLOLEDB");
+    c->setDriver("FreeTDS", options);
+    c->setProperty("Data Source", server);
+    c->setProperty("Initial Catalog", catalog);
+    c->setProperty("User ID", "sa");
+    c->setProperty("Password", password);
+    return c;
+}
+
+// 0 when the connection opened, else the error number.
+long openError(Connection& c)
+{
+    try {
+        c.open();
+    } catch (const AppError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+bool holdsControlCharacter(const QString& s)
+{
+    for (const QChar c : s) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            return true;
+    }
+    return false;
+}
+
+class SqlServerValues : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        db.createDatabase("talvex", standardRetailData());
+        peer.setAcceptAnyLogin(true);
+        peer.start();
+    }
+    TestDatabase db;
+    TdsPeer peer{db.folder()};
+};
+
+// A firm's database name reaches the server exactly as stored, or is refused
+// before any connection when SQL Server could not hold it; no name makes the
+// driver contact anything else on loopback.
+TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothingElse)
+{
+    Decoy samePortElsewhere(peer.address());
+    Decoy otherHost(QStringLiteral("127.0.0.1"));
+    ASSERT_GT(samePortElsewhere.port(), 0);
+    ASSERT_GT(otherHost.port(), 0);
+    std::vector<reliability::Hostile> names = reliability::hostileCorpus();
+    names.push_back(
+        {"port break-out", QStringLiteral("x};Port=%1;Database={y").arg(samePortElsewhere.port())});
+    names.push_back({"server break-out",
+                     QStringLiteral("x};Server=127.0.0.1;Port=%1;Database={y").arg(otherHost.port())});
+    names.push_back({"plain port break-out", QStringLiteral("x;Port=%1").arg(samePortElsewhere.port())});
+    names.push_back({"braces doubled", QStringLiteral("a}}b{{c}")});
+    names.push_back({"non-ASCII port break-out",
+                     QString::fromUtf8("dükkan};Port=%1;Database={y").arg(samePortElsewhere.port())});
+    names.push_back({"128 characters", QString(128, QLatin1Char('n'))});
+    names.push_back({"129 characters", QString(129, QLatin1Char('n'))});
+    names.push_back({"65600 characters", QString(65600, QLatin1Char('w'))});
+    for (const reliability::Hostile& h : names) {
+        SCOPED_TRACE(h.label.toStdString());
+        const int before = peer.connectionCount();
+        auto c = connectionTo(peer.serverName(), h.text, "pw");
+        const long error = openError(*c);
+        // Outside ASCII the name goes through FreeTDS's connection string, which cannot carry "};".
+        bool ascii = true;
+        for (const QChar ch : h.text)
+            ascii = ascii && ch.unicode() < 0x80;
+        if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};"))) {
+            EXPECT_EQ(error, gst::err::kInvalidArgument);
+            EXPECT_EQ(peer.connectionCount(), before) << "a refused name still reached the server";
+            continue;
+        }
+        // No file behind the name: the peer refuses the database (4060) after the login arrived.
+        if (peer.logins().size() != static_cast<size_t>(before) + 1) {
+            ADD_FAILURE() << "no login arrived at the server; error " << error;
+            continue;
+        }
+        const TdsPeer::Login login = peer.logins().back();
+        EXPECT_EQ(login.database, h.text);
+        EXPECT_EQ(login.userName, "sa");
+        EXPECT_EQ(login.password, "pw");
+    }
+    EXPECT_EQ(samePortElsewhere.contacts(), 0);
+    EXPECT_EQ(otherHost.contacts(), 0);
+}
+
+// The sa password arrives whole whatever it holds, or is refused naming why.
+TEST_F(SqlServerValues, PasswordsArriveWholeOrAreRefused)
+{
+    Decoy elsewhere(peer.address());
+    ASSERT_GT(elsewhere.port(), 0);
+    const QString port = QString::number(elsewhere.port());
+    struct Case {
+        QString password;
+        bool arrives;
+    };
+    const Case cases[] = {
+        {"Zq7sa;Pw}={x}42", true},
+        {"}", true},
+        {"{", true},
+        {";", true},
+        {"=", true},
+        {"}}", true},
+        {"{x}", true},
+        {"a}b{c", true},
+        {" padded ", true},
+        {"x;Port=" + port, true},
+        {"x}Port=" + port, true},
+        {"{DRIVER=/nonexistent.so}", true},
+        {QString::fromUtf8("pässwörd€"), true},
+        {QString(128, 'p'), true},
+        // FreeTDS ends a braced value at the first "};": such a password cannot be written.
+        {"a};Port=" + port + ";PWD={b", false},
+        // The driver manager would read a driver of its own out of it.
+        {"a}DRIVER=/nonexistent.so;b", false},
+        {QString(129, 'p'), false},
+        {QString(65600, 'p'), false},
+        {QStringLiteral("pw") + QChar(0) + QStringLiteral("x"), false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.password.left(40).toStdString());
+        const int before = peer.connectionCount();
+        auto c = connectionTo(peer.serverName(), "talvex", k.password);
+        const long error = openError(*c);
+        if (!k.arrives) {
+            EXPECT_EQ(error, gst::err::kInvalidArgument);
+            EXPECT_EQ(peer.connectionCount(), before);
+            continue;
+        }
+        EXPECT_EQ(error, 0);
+        ASSERT_EQ(peer.logins().size(), static_cast<size_t>(before) + 1);
+        EXPECT_EQ(peer.logins().back().password, k.password);
+        EXPECT_EQ(peer.logins().back().database, "talvex");
+    }
+    EXPECT_EQ(elsewhere.contacts(), 0);
+}
+
+// Through the program's own path: the shop's connection and the agent's msdb
+// connection both carry an sa password holding "}", ";", "{" and "=" whole, encrypted.
+TEST(SqlServerSignIn, SaPasswordWithBracesSignsInOnBothConnections)
+{
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    TdsPeer peer(db.folder());
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
+    const reliability::ChildOutcome outcome = reliability::runChild([] {
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+        std::unique_ptr<Connection> agent;
+        gst::openAgentConnection(agent);
+        reliability::report("agentOpen", agent && agent->isOpen() ? "1" : "0");
+    });
+    ASSERT_EQ(outcome.exitCode, reliability::kChildReturned) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.result("agentOpen"), "1");
+    const auto logins = peer.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[0].database, "talvex");
+    EXPECT_EQ(logins[1].database, "msdb");
+    for (const TdsPeer::Login& login : logins) {
+        EXPECT_EQ(login.password, kSaPassword);
+        EXPECT_TRUE(login.encrypted);
+        EXPECT_TRUE(login.accepted);
+    }
+}
+
+// Encryption is required by default: a server that offers none gets no login;
+// the login settings' Options may opt out.
+TEST(SqlServerEncryption, RequiredUnlessTheOptionsOptOut)
+{
+    struct Case {
+        const char* name;
+        TdsPeer::Encryption server;
+        QString options;
+        bool signsIn;
+        bool encrypted;
+    };
+    const Case cases[] = {
+        {"server offers none", TdsPeer::Encryption::NotSupported, QString(), false, false},
+        {"server encrypts everything", TdsPeer::Encryption::On, QString(), true, true},
+        {"server encrypts the login only", TdsPeer::Encryption::Off, QString(), true, true},
+        {"opt-out: request", TdsPeer::Encryption::NotSupported, "Encryption=request", true, false},
+        {"opt-out: off", TdsPeer::Encryption::NotSupported, "Encryption=off", true, false},
+        {"opt-out in Microsoft's words", TdsPeer::Encryption::NotSupported, "Encrypt=no", true, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TestDatabase db;
+        db.createDatabase("talvex", standardRetailData());
+        TdsPeer peer(db.folder());
+        peer.setEncryption(k.server);
+        peer.setAcceptedLogin("sa", kSaPassword);
+        peer.start();
+        auto c = connectionTo(peer.serverName(), "talvex", kSaPassword, k.options);
+        const long error = openError(*c);
+        if (!k.signsIn) {
+            EXPECT_EQ(error, gst::err::kGenericFailure);
+            EXPECT_GE(peer.connectionCount(), 1) << "the server was never asked";
+            EXPECT_TRUE(peer.logins().empty()) << "a login packet reached a server without encryption";
+            continue;
+        }
+        EXPECT_EQ(error, 0);
+        ASSERT_EQ(peer.logins().size(), 1u);
+        EXPECT_EQ(peer.logins()[0].encrypted, k.encrypted);
+        EXPECT_EQ(peer.logins()[0].password, kSaPassword);
+    }
+}
+
+// The operator sees the connection failure when the server offers no encryption.
+TEST(SqlServerEncryption, ServerWithoutEncryptionIsNetworkDownForTheOperator)
+{
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    TdsPeer peer(db.folder());
+    peer.setEncryption(TdsPeer::Encryption::NotSupported);
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
+    const reliability::ChildOutcome outcome = reliability::runChild([] {
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+    });
+    EXPECT_EQ(outcome.exitCode, gst::kExitError) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.boxes(),
+              QStringList{reliability::boxLine("critical", "", "Network is down Or Server may be Off!")});
+    EXPECT_TRUE(peer.logins().empty());
 }
 
 } // namespace
