@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -28,6 +29,11 @@ constexpr qsizetype kLongestSettingsFile = 64 * 1024;
 void wipe(QByteArray& bytes)
 {
     std::fill(bytes.begin(), bytes.end(), '\0');
+}
+
+void wipe(QString& text)
+{
+    std::fill(text.begin(), text.end(), QChar());
 }
 
 } // namespace
@@ -50,9 +56,9 @@ QString loginSettingsPath()
 LoginSettings parseLoginSettings(const QByteArray& content)
 {
     LoginSettings s;
-    const QString text = QString::fromUtf8(content);
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
+    QString text = QString::fromUtf8(content);
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString line : std::as_const(lines)) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         const QString trimmed = line.trimmed();
@@ -75,6 +81,10 @@ LoginSettings parseLoginSettings(const QByteArray& content)
         else if (key.compare(QLatin1String("Options"), Qt::CaseInsensitive) == 0)
             s.options = value;
     }
+    // Our working copies of the file's text hold the password: wipe them.
+    wipe(text);
+    for (QString& line : lines)
+        wipe(line);
     return s;
 }
 
