@@ -136,17 +136,26 @@ bool CheckCredentials(FrmLogin& window)
         }
     }
 
+    // Only the first row counts, but the result is read to its end: closed
+    // early, FreeTDS cancels it (ATTENTION) and waits for the server, one more
+    // round trip per attempt.
+    auto finish = [&rs] {
+        if (rs) {
+            while (rs->next()) {
+            }
+            rs->close();
+        }
+    };
     if (passed) {
         gSignedIn = true;
         gUserId = rs->value(QStringLiteral("UserId")).toInt16();
         gUserName = rs->value(QStringLiteral("Name")).toText();
         gDefaultMenu = rs->value(QStringLiteral("Defaultmenu")).toBool();
         gProcessId = rs->value(QStringLiteral("ProcessId")).toInt16();
-        rs->close();
+        finish();
         return true;
     }
-    if (rs)
-        rs->close();
+    finish();
 
     if (blocked) {
         gst::showMessage(QStringLiteral("Your Account Has Been Blocked !!"), std::nullopt,

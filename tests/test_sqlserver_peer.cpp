@@ -7,6 +7,7 @@
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 namespace
@@ -38,10 +39,17 @@ protected:
 };
 
 struct EncryptionCase {
+    const char* name;
     TdsPeer::Encryption server;
     QString options; // appended to the connection string
+    bool connects;
     bool loginEncrypted;
 };
+
+void PrintTo(const EncryptionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class PeerEncryption : public PeerTest, public ::testing::WithParamInterface<EncryptionCase>
 {
@@ -53,6 +61,13 @@ TEST_P(PeerEncryption, LoginAndTypedRowsArriveThroughFreeTds)
     peer.setEncryption(GetParam().server);
     peer.setAcceptedLogin(QStringLiteral("sa"), kSaPassword);
     peer.start();
+    if (!GetParam().connects) {
+        // FreeTDS gives up before sending the login: the password never leaves in clear.
+        EXPECT_THROW(openThrough(peer, QStringLiteral("talvex"), kSaPassword, GetParam().options),
+                     gst::AppError);
+        EXPECT_TRUE(peer.logins().empty());
+        return;
+    }
     auto c = openThrough(peer, QStringLiteral("talvex"), kSaPassword, GetParam().options);
 
     auto rs =
@@ -77,22 +92,20 @@ TEST_P(PeerEncryption, LoginAndTypedRowsArriveThroughFreeTds)
     EXPECT_TRUE(logins[0].accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PeerEncryption,
-                         ::testing::Values(EncryptionCase{TdsPeer::Encryption::On, QString(), true},
-                                           EncryptionCase{TdsPeer::Encryption::Off, QString(), true},
-                                           // Encryption is required unless the options opt out.
-                                           EncryptionCase{TdsPeer::Encryption::NotSupported,
-                                                          QStringLiteral("Encryption=request"), false}),
-                         [](const ::testing::TestParamInfo<EncryptionCase>& info) {
-                             switch (info.param.server) {
-                             case TdsPeer::Encryption::On:
-                                 return std::string("On");
-                             case TdsPeer::Encryption::Off:
-                                 return std::string("Off");
-                             default:
-                                 return std::string("NotSupported");
-                             }
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PeerEncryption,
+    ::testing::Values(EncryptionCase{"On", TdsPeer::Encryption::On, QString(), true, true},
+                      EncryptionCase{"Off", TdsPeer::Encryption::Off, QString(), true, true},
+                      // Encryption is required unless the options opt out.
+                      EncryptionCase{"NotSupported", TdsPeer::Encryption::NotSupported,
+                                     QStringLiteral("Encryption=request"), true, false},
+                      EncryptionCase{"OnRequired", TdsPeer::Encryption::On,
+                                     QStringLiteral("Encryption=require"), true, true},
+                      EncryptionCase{"OffRequired", TdsPeer::Encryption::Off,
+                                     QStringLiteral("Encryption=require"), true, true},
+                      EncryptionCase{"NotSupportedRequired", TdsPeer::Encryption::NotSupported,
+                                     QStringLiteral("Encryption=require"), false, false}),
+    [](const ::testing::TestParamInfo<EncryptionCase>& info) { return std::string(info.param.name); });
 
 // What FreeTDS 1.3 sends, as the peer received it: a bound value goes as
 // sp_executesql with a positional NVARCHAR value; autocommit off, commit and
@@ -141,6 +154,7 @@ TEST_F(PeerTest, BoundValuesAndTransactionsReachTheServerInFreeTdsForm)
     EXPECT_EQ(bound[0].type, QStringLiteral("nvarchar(5)"));
     EXPECT_EQ(bound[0].value, QStringLiteral("admin"));
     EXPECT_EQ(requests[2].kind, TdsPeer::Request::Kind::Batch);
+    EXPECT_EQ(peer.roundTrips(1), 9); // one per request: the lookup was read to its end
     EXPECT_EQ(requests[3].kind, TdsPeer::Request::Kind::Transaction);
 
     // The committed update is in the database behind the peer; the rolled back one is not.
@@ -153,5 +167,149 @@ TEST_F(PeerTest, BoundValuesAndTransactionsReachTheServerInFreeTdsForm)
                       {QStringLiteral("5"), QStringLiteral("5010")},
                       {QStringLiteral("6"), QStringLiteral("5005")}}));
 }
+
+// The agent statement on msdb (no file behind it: an empty system database)
+// gets the answer the test set.
+TEST_F(PeerTest, TheAgentStatementGetsTheConfiguredAnswer)
+{
+    TdsPeer peer(db.folder());
+    peer.start();
+    auto c = openThrough(peer, QStringLiteral("msdb"));
+    const QString start = QStringLiteral("exec master.dbo.xp_servicecontrol 'Start', 'SQLServerAgent' ");
+    EXPECT_NO_THROW(c->execute(start));
+    TdsPeer::AgentAnswer running;
+    running.succeed = false;
+    peer.setAgentAnswer(running);
+    try {
+        c->execute(start);
+        ADD_FAILURE() << "no error";
+    } catch (const gst::AppError& e) {
+        EXPECT_EQ(e.number(), gst::err::kCommandError);
+        EXPECT_TRUE(e.description().contains(running.message)) << e.description().toStdString();
+    }
+    EXPECT_EQ(peer.statements(), (QStringList{start, start}));
+    EXPECT_EQ(peer.requests()[0].database, QStringLiteral("msdb"));
+}
+
+// The translation takes the listed T-SQL forms and refuses the rest with
+// SQL Server's syntax error instead of guessing.
+TEST_F(PeerTest, BracketsTranslateAndUnlistedFormsAreSyntaxErrors)
+{
+    TdsPeer peer(db.folder());
+    peer.start();
+    auto c = openThrough(peer);
+    auto rs = c->query(QStringLiteral("select [name] from [lobmaster] where [lobid] = 2"));
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->value(0).toText(), QStringLiteral("Apparel"));
+    EXPECT_FALSE(rs->next());
+    for (const char* sql : {"select top 1 name from lobmaster", "select isnull(name, '') from lobmaster",
+                            "select N'x' from lobmaster", "select @@trancount"}) {
+        SCOPED_TRACE(sql);
+        try {
+            c->execute(QString::fromLatin1(sql));
+            ADD_FAILURE() << "accepted";
+        } catch (const gst::AppError& e) {
+            EXPECT_EQ(e.number(), gst::err::kCommandError);
+            EXPECT_TRUE(e.description().contains(QLatin1String("Incorrect syntax near")))
+                << e.description().toStdString();
+        }
+    }
+}
+
+// A delay before every answer simulates a slow link; each exchange pays it once.
+TEST_F(PeerTest, AnswerDelayIsPaidOncePerRoundTrip)
+{
+    TdsPeer peer(db.folder());
+    peer.setAnswerDelayMs(50);
+    peer.start();
+    auto c = openThrough(peer);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 4; ++i)
+        c->execute(QStringLiteral("update options set billdate = billdate"));
+    EXPECT_GE(timer.elapsed(), 4 * 50);
+    EXPECT_EQ(peer.roundTrips(1), 4);
+}
+
+// Faults the peer injects, as the product's connection meets them: the
+// number it raises, and what the database behind the peer keeps.
+struct FaultCase {
+    const char* name;
+    TdsPeer::Fault fault;
+    long number;        // the AppError the transaction meets
+    const char* text;   // part of its description
+    bool changesLanded; // both products moved to 5019
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PeerFaults : public PeerTest, public ::testing::WithParamInterface<FaultCase>
+{
+};
+
+TEST_P(PeerFaults, TheProductMeetsTheFaultAndTheDatabaseKeepsWhatTheServerDid)
+{
+    TdsPeer peer(db.folder());
+    peer.addFault(GetParam().fault);
+    peer.start();
+    auto c = openThrough(peer);
+
+    long number = 0;
+    QString description;
+    try {
+        c->beginTrans();
+        c->execute(QStringLiteral("update products set vatid=5019 where ProductId=3"));
+        c->execute(QStringLiteral("update products set vatid=5019 where ProductId=4"));
+        c->commitTrans();
+    } catch (const gst::AppError& e) {
+        number = e.number();
+        description = e.description();
+        try {
+            if (c->inTransaction())
+                c->rollbackTrans();
+        } catch (const gst::AppError&) {
+        }
+    }
+    c.reset();
+    EXPECT_NE(number, 0);
+    if (GetParam().number != 0) {
+        EXPECT_EQ(number, GetParam().number) << description.toStdString();
+    }
+    EXPECT_TRUE(description.contains(QLatin1String(GetParam().text))) << description.toStdString();
+    ASSERT_TRUE(peer.waitForNoOpenConnections(5000));
+    const QString expected = GetParam().changesLanded ? QStringLiteral("5019") : QStringLiteral("5010");
+    EXPECT_EQ(db.queryRows(QStringLiteral("talvex"),
+                           QStringLiteral("select vatid from Products where ProductId in (3, 4) order by 1")),
+              (DbRows{{expected}, {expected}}));
+}
+
+TdsPeer::Fault holdFor(TdsPeer::Fault f, int ms)
+{
+    f.holdMs = ms;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Injected, PeerFaults,
+    ::testing::Values(
+        FaultCase{"Deadlock", TdsPeer::Fault::error(1205, QStringLiteral("^update products"), 2),
+                  gst::err::kCommandError, "deadlocked on lock resources", false},
+        FaultCase{"Constraint", TdsPeer::Fault::error(547, QStringLiteral("ProductId=4")),
+                  gst::err::kCommandError, "FOREIGN KEY", false},
+        FaultCase{"LockTimeout", TdsPeer::Fault::error(1222), gst::err::kCommandError,
+                  "Lock request time out", false},
+        FaultCase{"DroppedOnSecondUpdate", TdsPeer::Fault::close(QStringLiteral("^update products"), 2), 0,
+                  "Unexpected EOF from the server", false},
+        FaultCase{"DroppedOnCommitBeforeIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT")), 0,
+                  "Unexpected EOF from the server", false},
+        FaultCase{"DroppedOnCommitAfterIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT"), 1, true), 0,
+                  "Unexpected EOF from the server", true},
+        FaultCase{"SilentThenDropped",
+                  holdFor(TdsPeer::Fault::stopAnswering(QStringLiteral("ProductId=4")), 1500), 0,
+                  "Unexpected EOF from the server", false}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 } // namespace

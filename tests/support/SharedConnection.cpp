@@ -1,6 +1,7 @@
 #include "support/SharedConnection.h"
 
 #include "startup/ConnectionState.h"
+#include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 
 void connectShared(const TestDatabase& db, const QString& catalog)
@@ -13,6 +14,22 @@ void connectShared(const TestDatabase& db, const QString& catalog)
     c->setProperty(QStringLiteral("Initial Catalog"), catalog);
     c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
     c->setProperty(QStringLiteral("Password"), QStringLiteral("demo"));
+    c->open();
+    gConnection = std::move(c);
+    gDatabaseName = catalog;
+}
+
+void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
+                              const QString& options)
+{
+    gConnection.reset();
+    auto c = std::make_unique<gst::Connection>();
+    c->setProvider(QStringLiteral("SQLOLEDB"));
+    c->setDriver(QStringLiteral("FreeTDS"), options);
+    c->setProperty(QStringLiteral("Data Source"), peer.serverName());
+    c->setProperty(QStringLiteral("Initial Catalog"), catalog);
+    c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
+    c->setProperty(QStringLiteral("Password"), password);
     c->open();
     gConnection = std::move(c);
     gDatabaseName = catalog;

@@ -10,5 +10,11 @@ class TestDatabase;
 // settings or the run-date gate.
 void connectShared(const TestDatabase& db, const QString& catalog);
 
+// Opens gConnection on database `catalog` through the FreeTDS driver to a
+// running TdsPeer, as user "sa" with `password`, the way ConnectDatabase does.
+class TdsPeer;
+void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
+                              const QString& options = QString());
+
 // Statements currently open on gConnection.
 int sharedOpenStatements();

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace
@@ -73,6 +74,12 @@ bool tracing()
 {
     static const bool on = qEnvironmentVariableIntValue("TDSPEER_TRACE") != 0;
     return on;
+}
+std::string peerTlsError()
+{
+    char buffer[256] = {};
+    ERR_error_string_n(ERR_get_error(), buffer, sizeof buffer);
+    return buffer;
 }
 #define PEER_TRACE(...)                                                                                      \
     do {                                                                                                     \
@@ -997,6 +1004,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         In v(d);
         cell.type = SQLITE_INTEGER;
         cell.i = len == 1   ? std::int64_t(v.u8())
@@ -1012,6 +1021,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         cell.type = SQLITE_FLOAT;
         if (len == 8) {
             std::memcpy(&cell.d, d.constData(), 8);
@@ -1033,6 +1044,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         In v(d);
         const std::int32_t days = std::int32_t(v.u32());
         const std::uint32_t ticks = v.u32();
@@ -1052,6 +1065,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         unsigned __int128 m = 0;
         for (int k = int(len) - 1; k >= 1; --k)
             m = (m << 8) | std::uint8_t(d[k]);
@@ -1122,6 +1137,8 @@ bool readParam(In& in, TdsPeer::Param& p, Cell& cell)
         if (len == 0xFFFFFFFFu)
             break;
         const QByteArray d = in.bytes(int(len));
+        if (d.size() != int(len))
+            return false;
         if (type == 0x22) {
             cell.type = SQLITE_BLOB;
             cell.bytes = d;
@@ -1214,7 +1231,7 @@ public:
     QString instance;
     AgentAnswer agent;
     std::vector<ArmedFault> faults;
-    int delayMs = 0;
+    std::atomic<int> delayMs{0};
     QByteArray certPem, keyPem;
 
     QString address;
@@ -1304,7 +1321,7 @@ private:
     bool waitReadable()
     {
         for (;;) {
-            if (m_peer.shouldStop())
+            if (m_peer.shouldStop() || (m_silent && Clock::now() > m_silentUntil))
                 return false;
             pollfd p{m_fd, POLLIN, 0};
             const int r = ::poll(&p, 1, kPollSliceMs);
@@ -1366,8 +1383,7 @@ private:
                 }
                 const int e = SSL_get_error(m_ssl, got);
                 if (e != SSL_ERROR_WANT_READ) {
-                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e,
-                               ERR_error_string(ERR_get_error(), nullptr));
+                    PEER_TRACE("#%d TLS read failed: %d %s\n", m_id, e, peerTlsError().c_str());
                     return false;
                 }
                 QByteArray raw;
@@ -1432,10 +1448,11 @@ private:
     }
     bool reply(const QByteArray& tokens)
     {
-        for (int waited = 0; waited < m_peer.delayMs; waited += 10) {
+        const int delay = m_peer.delayMs;
+        for (int waited = 0; waited < delay; waited += 10) {
             if (m_peer.shouldStop())
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, m_peer.delayMs - waited)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, delay - waited)));
         }
         return send(packets(kReply, tokens));
     }
@@ -1516,6 +1533,7 @@ private:
     std::uint64_t m_transaction = 0;
     std::uint32_t m_transactionCount = 0;
     bool m_silent = false;
+    Clock::time_point m_silentUntil;
 };
 
 bool Session::prelogin()
@@ -1594,7 +1612,7 @@ bool Session::handshake()
         if (r == 1)
             break;
         if (SSL_get_error(m_ssl, r) != SSL_ERROR_WANT_READ) {
-            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, ERR_error_string(ERR_get_error(), nullptr));
+            PEER_TRACE("#%d TLS handshake failed: %s\n", m_id, peerTlsError().c_str());
             return false;
         }
         std::uint8_t type = 0;
@@ -2182,6 +2200,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (fault && fault->action == TdsPeer::Fault::Action::StopAnswering) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (fault && fault->action == TdsPeer::Fault::Action::Error) {
@@ -2238,6 +2257,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             return false;
         if (silent) {
             m_silent = true;
+            m_silentUntil = Clock::now() + std::chrono::milliseconds(fault->holdMs);
             return true;
         }
         if (closeAfter)

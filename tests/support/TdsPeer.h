@@ -75,6 +75,10 @@
 //   server-side time-outs, login time-outs of a busy server.
 // - Whether a statement the peer accepts would also be valid T-SQL: the list
 //   above is all it checks.
+// - What SQL Server answers to a transaction request when no transaction is
+//   open (after a deadlock victim's rollback, say): the peer accepts it.
+// - The exact texts SQL Server gives for 547, 1222, 22022 and the agent: the
+//   peer's are close, not verbatim.
 //
 // Use (the database folder comes from TestDatabase):
 //
@@ -86,7 +90,8 @@
 //   peer.addFault(TdsPeer::Fault::error(1205, "update products"));
 //   peer.start();                                // throws if it cannot listen
 //   db.writeLoginSettings(peer.serverName(), "secret", "FreeTDS");
-//   ConnectDatabase();                           // or a gst::Connection of your own
+//   ConnectDatabase();                           // or connectSharedThroughPeer(peer, "talvex", "secret")
+//                                                // (support/SharedConnection.h), or a gst::Connection
 //   ...
 //   EXPECT_EQ(peer.statements(), (QStringList{"select billdate from options", ...}));
 //   EXPECT_EQ(peer.logins().front().password, "secret");
@@ -168,15 +173,16 @@ public:
             Error,         // answer with an ERROR token, do not run the statement
             Close,         // close the connection without running it
             CloseAfterRun, // run it on the database (a COMMIT lands), then close without answering
-            StopAnswering, // read it and never answer (the connection stays open until stop())
+            StopAnswering, // read it and answer nothing more; close the connection after holdMs
         };
         Action action = Action::Error;
         QString pattern;
         int occurrence = 1;
         int number = 0; // Error: the error number, e.g. 1205, 547, 1222
         int state = 1;
-        int severity = 0; // class; 0 picks SQL Server's own for the number
-        QString message;  // empty picks SQL Server's text for the number
+        int severity = 0;   // class; 0 picks SQL Server's own for the number
+        QString message;    // empty picks SQL Server's text for the number
+        int holdMs = 10000; // StopAnswering: how long the silent connection is held open
 
         static Fault error(int number, const QString& pattern = QString(), int occurrence = 1);
         static Fault close(const QString& pattern, int occurrence = 1, bool afterRunning = false);
