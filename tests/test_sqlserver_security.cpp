@@ -5,12 +5,15 @@
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Agent.h"
+#include "signin/Credentials.h"
+#include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
+#include "ui_FrmLogin.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -104,26 +107,55 @@ reliability::ChildOutcome connectWithTracesAskedFor(const QString& folder, const
         60000);
 }
 
-TEST(SqlServerTraces, NoTraceFileHoldsTheSaPassword)
+// A whole run as the program makes it (start-up, the agent's msdb connection, a
+// sign-in) with unixODBC's trace and FreeTDS's dump asked for: no file written
+// holds the sa password or the password typed at sign-in.
+TEST(SqlServerTraces, NoTraceFileHoldsEitherPassword)
 {
+    const QString typed = QStringLiteral("Typ3d;Secret}9");
     TestDatabase db;
     db.createDatabase("talvex", standardRetailData());
+    db.exec("talvex", "update usermaster set Password = ? where loginname = 'admin'",
+            {TestDatabase::storedPasswordForm(typed)});
     TdsPeer peer(db.folder());
     peer.setAcceptedLogin("sa", kSaPassword);
     peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const reliability::ChildOutcome outcome =
-        connectWithTracesAskedFor(dir.path(), "Trace=Yes\n", peer.serverName());
-    ASSERT_TRUE(outcome.exited) << outcome.describe().toStdString();
-    // Both signed in: the whole login went through the driver and the manager.
-    EXPECT_EQ(outcome.result("talvex"), "connected");
-    EXPECT_EQ(outcome.result("msdb"), "connected");
-    ASSERT_EQ(peer.logins().size(), 2u);
-    EXPECT_EQ(peer.logins()[1].password, kSaPassword);
+    const QString folder = dir.path();
+    QFile ini(QDir(folder).filePath("odbcinst.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[ODBC]\nTrace=Yes\nTraceFile=" + QFile::encodeName(folder) +
+              "/odbc-trace.log\n\n[FreeTDS]\nDriver=libtdsodbc.so\n");
+    ini.close();
+
+    const reliability::ChildOutcome outcome = reliability::runChild([&] {
+        // unixODBC reads odbcinst.ini from ODBCSYSINI; set before this child's first ODBC call.
+        qputenv("ODBCSYSINI", QFile::encodeName(folder));
+        qputenv("TDSDUMP", QFile::encodeName(folder) + "/tdsdump.log");
+        qputenv("TDSDUMPCONFIG", QFile::encodeName(folder) + "/tdsdumpconfig.log");
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+        FrmLogin window;
+        window.Form_Load(); // opens the agent's connection on msdb
+        window.ui()->txtUserName->setText("admin");
+        window.ui()->txtPassword->setText(typed);
+        reliability::report("signedIn", CheckCredentials(window) ? "1" : "0");
+    });
+    ASSERT_EQ(outcome.exitCode, reliability::kChildReturned) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.result("signedIn"), "1");
+    const auto logins = peer.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[1].database, "msdb");
+    EXPECT_EQ(logins[1].password, kSaPassword);
     // unixODBC masks only up to the first ";": look for the whole and for the rest.
-    EXPECT_EQ(filesHolding(dir.path(), kSaPassword), QStringList());
-    EXPECT_EQ(filesHolding(dir.path(), kSaPassword.mid(kSaPassword.indexOf(';') + 1)), QStringList());
+    for (const QString& secret :
+         {kSaPassword, kSaPassword.mid(kSaPassword.indexOf(';') + 1), typed,
+          typed.mid(typed.indexOf(';') + 1), TestDatabase::storedPasswordForm(typed)}) {
+        SCOPED_TRACE(secret.toStdString());
+        EXPECT_EQ(filesHolding(folder, secret), QStringList());
+    }
 }
 
 TEST(SqlServerTraces, ForcedOdbcTracingIsRefusedBeforeConnecting)
