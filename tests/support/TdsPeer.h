@@ -7,8 +7,8 @@
 // What it models
 // - PRELOGIN with encryption "not supported", "off" (TLS for the LOGIN7 packet
 //   only) or "on" (the whole stream in TLS), the TLS handshake carried inside
-//   PRELOGIN packets as TDS 7.x does; a self-signed EC P-256 certificate made
-//   in code (makeSelfSignedCertificate).
+//   PRELOGIN packets as TDS 7.x does (TLS 1.2); a self-signed EC P-256
+//   certificate made in code (makeSelfSignedCertificate).
 // - LOGIN7 decoded (user, unscrambled password, database, server name,
 //   application name, library, TDS version, whether it arrived in TLS);
 //   answered with ENVCHANGE database / SQL collation (code page 1252,
@@ -47,10 +47,15 @@
 //     IF @@TRANCOUNT > 0 COMMIT|ROLLBACK [BEGIN TRANSACTION]
 //                                          -> the SQLite transaction
 //     SELECT @@SPID [spid]                 -> the connection's SPID
-//   Anything else with "[", "@@", "exec", "top", "getdate(", "isnull(", "N'"
-//   or "go" it answers with SQL Server's syntax error 102 (class 15) instead of
-//   guessing; SQLite's own errors map to 208 (no such table), 207 (no such
-//   column), 2627 (unique), 515 (not null), 102 (syntax) and 50000 (other).
+//     RPC sp_tables @table_name            -> the tables of the SQLite file whose
+//                                             names match the pattern as LIKE does
+//   It answers SQL Server's syntax error 102 (class 15) instead of guessing
+//   for: exec, execute, top, go, getdate, isnull, convert, len, datediff,
+//   dateadd, newid, output, merge, declare, print, raiserror, waitfor,
+//   with (nolock), "?", "@@", N'...' and an unclosed [ or "; 137 for an
+//   undeclared @variable, 105 for an unclosed string. SQLite's own errors map
+//   to 208 (no such table), 207 (no such column), 2627 (unique), 515 (not
+//   null), 1222 (busy), 102 (syntax) and 50000 (other).
 // - Answers typed as SQL Server describes them, from the column's declared type
 //   (or one set by setColumnType, e.g. Password as nvarchar(50)): int, smallint,
 //   tinyint, bigint, bit, varchar (code page 1252, sent as raw single bytes,
@@ -99,7 +104,8 @@
 //
 // Threads: start() runs one listener thread and one thread per client
 // connection; the test's own thread blocks in ODBC calls meanwhile. Every wait
-// in the peer is bounded: stop() ends every thread within a second, and the peer
+// in the peer is bounded: stop() ends every thread within a few seconds (a
+// statement waiting on an SQLite lock gives up after 5 s), and the peer
 // shuts itself down kMaxLifetimeSeconds after start() whatever happens. The
 // accessors copy under a lock and may be called at any time.
 //
