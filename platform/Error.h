@@ -18,6 +18,7 @@ constexpr long kOverflow = 6;
 constexpr long kInvalidUseOfNull = 94;
 constexpr long kConnectionClosed = 3709; // a statement on a connection that is not open
 constexpr long kLoginSettings = 429;     // the login settings are missing, unreadable or unsafe
+constexpr long kInvalidArgument = 3001;  // a connection value refused before any connection is attempted
 } // namespace err
 
 // An error with a number and a description, as the program reports it.

@@ -6,12 +6,37 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace gst
 {
+
+namespace
+{
+
+// A settings file holds a few short lines; anything much larger is not one.
+constexpr qsizetype kLongestSettingsFile = 64 * 1024;
+
+void wipe(QByteArray& bytes)
+{
+    std::fill(bytes.begin(), bytes.end(), '\0');
+}
+
+void wipe(QString& text)
+{
+    std::fill(text.begin(), text.end(), QChar());
+}
+
+} // namespace
 
 QString defaultOdbcDriver()
 {
@@ -31,9 +56,9 @@ QString loginSettingsPath()
 LoginSettings parseLoginSettings(const QByteArray& content)
 {
     LoginSettings s;
-    const QString text = QString::fromUtf8(content);
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
+    QString text = QString::fromUtf8(content);
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString line : std::as_const(lines)) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         const QString trimmed = line.trimmed();
@@ -56,37 +81,114 @@ LoginSettings parseLoginSettings(const QByteArray& content)
         else if (key.compare(QLatin1String("Options"), Qt::CaseInsensitive) == 0)
             s.options = value;
     }
+    // Our working copies of the file's text hold the password: wipe them.
+    wipe(text);
+    for (QString& line : lines)
+        wipe(line);
     return s;
 }
 
 LoginSettings readLoginSettingsFrom(const QString& path)
 {
     const QString shown = QDir::toNativeSeparators(path);
+    const QString missing =
+        QStringLiteral("The login settings file %1 was not found. Create it with the lines "
+                       "ServerName=<server> and pwd=<password of sa>, readable only by you.")
+            .arg(shown);
 #ifndef Q_OS_WIN
+    // One open, then every check on that descriptor: the file cannot be swapped
+    // between the check and the read. Non-blocking, so a FIFO cannot stall start-up.
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            throw AppError(err::kLoginSettings, missing);
+        throw AppError(err::kLoginSettings, QStringLiteral("The login settings file %1 cannot be opened: %2")
+                                                .arg(shown, QString::fromLocal8Bit(std::strerror(error))));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     struct stat st {
     };
-    const QByteArray native = QFile::encodeName(path);
-    if (::stat(native.constData(), &st) != 0)
+    if (::fstat(fd, &st) != 0)
         throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 was not found. Create it with the lines "
-                                      "ServerName=<server> and pwd=<password of sa>, readable only by you.")
+                       QStringLiteral("The login settings file %1 cannot be examined: %2")
+                           .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISREG(st.st_mode))
+        throw AppError(err::kLoginSettings,
+                       QStringLiteral("The login settings file %1 is not a regular file. Replace it with a "
+                                      "plain text file holding ServerName=<server> and pwd=<password of sa>.")
                            .arg(shown));
+    if (st.st_uid != ::geteuid())
+        throw AppError(err::kLoginSettings,
+                       QStringLiteral("The login settings file %1 holds the database password but belongs to "
+                                      "another user (uid %2). Make it yours: chown %3 \"%1\"")
+                           .arg(shown)
+                           .arg(st.st_uid)
+                           .arg(::geteuid()));
     if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         throw AppError(
             err::kLoginSettings,
             QStringLiteral("The login settings file %1 holds the database password but may be read "
                            "by other users. Run: chmod 600 \"%1\"")
                 .arg(shown));
-#endif
+    if (st.st_size > kLongestSettingsFile)
+        throw AppError(err::kLoginSettings,
+                       QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
+                                      "few lines only.")
+                           .arg(shown)
+                           .arg(kLongestSettingsFile));
+    QByteArray content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            wipe(content);
+            throw AppError(err::kLoginSettings,
+                           QStringLiteral("The login settings file %1 cannot be read: %2")
+                               .arg(shown, QString::fromLocal8Bit(std::strerror(error))));
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, static_cast<qsizetype>(got));
+        if (content.size() > kLongestSettingsFile) {
+            wipe(content);
+            throw AppError(
+                err::kLoginSettings,
+                QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
+                               "few lines only.")
+                    .arg(shown)
+                    .arg(kLongestSettingsFile));
+        }
+    }
+    std::fill(std::begin(buffer), std::end(buffer), '\0');
+#else
+    // No ownership or permission check on Windows: the file lives in the user's own profile.
     QFile file(path);
     if (!file.exists())
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 was not found.").arg(shown));
+        throw AppError(err::kLoginSettings, missing);
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(
             err::kLoginSettings,
             QStringLiteral("The login settings file %1 cannot be read: %2").arg(shown, file.errorString()));
-    LoginSettings s = parseLoginSettings(file.readAll());
+    QByteArray content = file.read(kLongestSettingsFile + 1);
+    if (content.size() > kLongestSettingsFile) {
+        wipe(content);
+        throw AppError(err::kLoginSettings,
+                       QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
+                                      "few lines only.")
+                           .arg(shown)
+                           .arg(kLongestSettingsFile));
+    }
+#endif
+    LoginSettings s = parseLoginSettings(content);
+    wipe(content);
     if (s.serverName.trimmed().isEmpty())
         throw AppError(
             err::kLoginSettings,

@@ -37,10 +37,15 @@ struct ConnectionTarget {
 
 bool isSqliteDriver(const QString& driver);
 bool isFreeTdsDriver(const QString& driver);
-// Wraps a connection-string value in braces when it needs them (";", "}", "{"
-// or leading/trailing blanks), doubling "}".
-QString quoteConnectionValue(const QString& value);
-// The full ODBC connection string for a target (SQL Server drivers or SQLite).
+// Whether the catalog is set as the connection attribute SQL_ATTR_CURRENT_CATALOG
+// instead of going in the string: on SQL Server, for a name in ASCII. Through
+// unixODBC 2.3 and FreeTDS 1.3 the attribute reaches the login as Latin-1
+// re-encoded, so any other name goes in the string, where ClientCharset applies.
+bool catalogAsAttribute(const ConnectionTarget& target);
+// The ODBC connection string for a target (SQL Server drivers or SQLite), written
+// the way the named driver and the driver manager read it. On SQL Server encryption
+// is required unless the options name their own. Raises AppError(err::kInvalidArgument),
+// naming what to fix, for a value that could not reach the driver exactly as stored.
 QString buildConnectionString(const ConnectionTarget& target);
 // The path of the SQLite file a target names: "<Data Source>/<catalog>.db".
 QString sqliteDatabasePath(const ConnectionTarget& target);

@@ -1,8 +1,12 @@
 #include "platform/Error.h"
 #include "platform/LoginSettings.h"
+#include "support/Reliability.h"
 #include "support/TestDatabase.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using gst::AppError;
 
@@ -44,23 +48,62 @@ TEST(LoginSettings, FileFoundUnderTheConfigFolder)
 
 TEST(LoginSettings, UnsafeMissingOrIncompleteFilesAreRefused)
 {
+    // What becomes of the file after it is written with mode 600.
+    enum class Swap { None, Fifo, Directory, OtherOwner, SymlinkToOthers };
     struct Case {
         const char* name;
         QByteArray content;
         int permissions;
+        Swap swap;
         const char* hint;
     };
     const Case cases[] = {
-        {"readable by others", "ServerName=x\npwd=secret\n", 0644, "chmod 600"},
-        {"readable by group", "ServerName=x\npwd=secret\n", 0640, "chmod 600"},
-        {"no server", "pwd=secret\n", 0600, "ServerName"},
+        {"readable by others", "ServerName=x\npwd=secret\n", 0644, Swap::None, "chmod 600"},
+        {"readable by group", "ServerName=x\npwd=secret\n", 0640, Swap::None, "chmod 600"},
+        {"writable by group", "ServerName=x\npwd=secret\n", 0620, Swap::None, "chmod 600"},
+        {"no server", "pwd=secret\n", 0600, Swap::None, "ServerName"},
+        // Opening a FIFO for reading blocks until a writer comes: start-up must not hang.
+        {"a FIFO with mode 600", "", 0600, Swap::Fifo, "not a regular file"},
+        {"a directory", "", 0700, Swap::Directory, "not a regular file"},
+        {"owned by another user", "ServerName=x\npwd=secret\n", 0600, Swap::OtherOwner, "chown"},
+        {"a link to another user's file", "ServerName=x\npwd=secret\n", 0600, Swap::SymlinkToOthers, "chown"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestDatabase db;
-        db.writeLoginSettingsText(c.content, c.permissions);
-        QString description;
-        EXPECT_EQ(readError(&description), gst::err::kLoginSettings);
+        const QString path = db.writeLoginSettingsText(c.content, c.permissions);
+        const QByteArray native = QFile::encodeName(path);
+        if (c.swap == Swap::Fifo) {
+            ASSERT_EQ(::unlink(native.constData()), 0);
+            ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+        } else if (c.swap == Swap::Directory) {
+            ASSERT_EQ(::unlink(native.constData()), 0);
+            ASSERT_EQ(::mkdir(native.constData(), 0700), 0);
+        } else if (c.swap == Swap::OtherOwner || c.swap == Swap::SymlinkToOthers) {
+            if (::geteuid() != 0)
+                continue; // giving a file to another user needs root
+            QByteArray target = native;
+            if (c.swap == Swap::SymlinkToOthers) {
+                target = native + ".elsewhere";
+                ASSERT_EQ(::rename(native.constData(), target.constData()), 0);
+                ASSERT_EQ(::symlink(target.constData(), native.constData()), 0);
+            }
+            ASSERT_EQ(::chown(target.constData(), 65534, 65534), 0);
+        }
+        // In a child with a time limit: a read that blocks would hang the suite.
+        const reliability::ChildOutcome outcome = reliability::runChild(
+            [] {
+                QString description;
+                reliability::report("number", QString::number(readError(&description)));
+                reliability::reportExact("description", description);
+            },
+            20000);
+        if (outcome.timedOut) {
+            ADD_FAILURE() << "reading the settings blocked";
+            continue;
+        }
+        EXPECT_EQ(outcome.result("number"), QString::number(gst::err::kLoginSettings));
+        const QString description = outcome.exactResult("description");
         EXPECT_TRUE(description.contains(c.hint)) << description.toStdString();
         EXPECT_FALSE(description.contains("secret"));
     }

@@ -96,22 +96,26 @@ struct ConnectionStringCase {
 TEST(OdbcConnectionString, SqlServerDriversAndSqlite)
 {
     const ConnectionStringCase cases[] = {
-        {"FreeTDS named instance keeps its backslash and takes no port",
+        {"FreeTDS named instance keeps its backslash, takes no port and requires encryption",
          {"FreeTDS", "", "SHOP\\SQLEXPRESS", "talvex", "sa", "secret"},
-         "DRIVER={FreeTDS};Server=SHOP\\SQLEXPRESS;Database=talvex;UID=sa;PWD=secret;TDS_Version=7.4;"
-         "ClientCharset=UTF-8;"},
-        {"FreeTDS host,port becomes server and port",
-         {"FreeTDS", "", "10.0.0.5,1450", "firm_a", "sa", "pw"},
-         "DRIVER={FreeTDS};Server=10.0.0.5;Port=1450;Database=firm_a;UID=sa;PWD=pw;TDS_Version=7.4;"
-         "ClientCharset=UTF-8;"},
-        {"Microsoft driver keeps host,port and appends options",
+         "DRIVER={FreeTDS};Server=SHOP\\SQLEXPRESS;UID=sa;PWD=secret;TDS_Version=7.4;"
+         "ClientCharset=UTF-8;Encryption=require;"},
+        {"FreeTDS host,port becomes server and port; options opt out of encryption",
+         {"FreeTDS", "Encryption=request", "10.0.0.5,1450", "firm_a", "sa", "pw"},
+         "DRIVER={FreeTDS};Server=10.0.0.5;Port=1450;UID=sa;PWD=pw;TDS_Version=7.4;"
+         "ClientCharset=UTF-8;Encryption=request;"},
+        {"FreeTDS braces a password with } and ; as it reads them, without doubling",
+         {"FreeTDS", "", "shop", "talvex", "sa", "Zq7sa;Pw}={x}42"},
+         "DRIVER={FreeTDS};Server=shop;UID=sa;PWD={Zq7sa;Pw}={x}42};TDS_Version=7.4;"
+         "ClientCharset=UTF-8;Encryption=require;"},
+        {"Microsoft driver keeps host,port and its own Encrypt option",
          {"ODBC Driver 18 for SQL Server", "Encrypt=yes;TrustServerCertificate=yes", "shop,1433", "talvex",
           "sa", "pw"},
          "DRIVER={ODBC Driver 18 for SQL "
-         "Server};Server=shop,1433;Database=talvex;UID=sa;PWD=pw;Encrypt=yes;TrustServerCertificate=yes;"},
-        {"braces for ; and } in values",
+         "Server};Server=shop,1433;UID=sa;PWD=pw;Encrypt=yes;TrustServerCertificate=yes;"},
+        {"Microsoft driver: braces with } doubled, encryption required",
          {"SQL Server", "", "shop", "talvex", "sa", "a;b}c"},
-         "DRIVER={SQL Server};Server=shop;Database=talvex;UID=sa;PWD={a;b}}c};"},
+         "DRIVER={SQL Server};Server=shop;UID=sa;PWD={a;b}}c};Encrypt=yes;"},
         {"sqlite folder and catalog",
          {"SQLite3", "", "/var/demo", "firm_a", "sa", "pw"},
          "DRIVER={SQLite3};Database=/var/demo/firm_a.db;NoCreat=1;Timeout=5000;"},
@@ -122,12 +126,59 @@ TEST(OdbcConnectionString, SqlServerDriversAndSqlite)
     }
 }
 
-TEST(OdbcConnectionString, QuotingRoundTripsAwkwardValues)
+// Values no driver could carry whole are refused before any connection, with a
+// description that names what to fix and never shows the value.
+TEST(OdbcConnectionString, ValuesADriverCannotCarryAreRefusedNamingWhatToFix)
 {
-    EXPECT_EQ(gst::quoteConnectionValue("plain"), "plain");
-    EXPECT_EQ(gst::quoteConnectionValue(" lead"), "{ lead}");
-    EXPECT_EQ(gst::quoteConnectionValue("x=y"), "{x=y}");
-    EXPECT_EQ(gst::quoteConnectionValue("}}"), "{}}}}}");
+    struct Case {
+        const char* name;
+        gst::ConnectionTarget target;
+        const char* names;
+    };
+    const QString longName(129, QLatin1Char('d'));
+    const Case cases[] = {
+        {"FreeTDS password holding };", {"FreeTDS", "", "shop", "talvex", "sa", "se};cret"}, "sa password"},
+        {"password the manager would read as another driver",
+         {"FreeTDS", "", "shop", "talvex", "sa", "a}DRIVER=/tmp/x.so;b"},
+         "sa password"},
+        {"password over 128 characters",
+         {"FreeTDS", "", "shop", "talvex", "sa", QString(129, 'p')},
+         "sa password"},
+        {"password holding NUL",
+         {"FreeTDS", "", "shop", "talvex", "sa", QString("pw") + QChar(0)},
+         "sa password"},
+        {"database name over 128 characters", {"FreeTDS", "", "shop", longName, "sa", "pw"}, "database name"},
+        {"database name with a control character",
+         {"SQLite3", "", "/var/demo", "a\tb", "sa", "pw"},
+         "database name"},
+        {"server holding };", {"FreeTDS", "", "shop};Server=elsewhere", "talvex", "sa", "pw"}, "server name"},
+        {"port that is no number", {"FreeTDS", "", "shop,14x", "talvex", "sa", "pw"}, "port"},
+        {"sqlite path holding ;",
+         {"SQLite3", "", "/var/demo", "x;Database=/tmp/other", "sa", "pw"},
+         "database path"},
+        {"options naming another driver",
+         {"FreeTDS", "DRIVER=/tmp/x.so", "shop", "talvex", "sa", "pw"},
+         "Options"},
+        {"options naming the database",
+         {"FreeTDS", "Database=other", "shop", "talvex", "sa", "pw"},
+         "Options"},
+        {"options asking for a dump file",
+         {"FreeTDS", "DumpFile=/tmp/d.log", "shop", "talvex", "sa", "pw"},
+         "Options"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            gst::buildConnectionString(c.target);
+            ADD_FAILURE() << "accepted";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.number(), gst::err::kInvalidArgument);
+            EXPECT_TRUE(e.description().contains(c.names)) << e.description().toStdString();
+            if (c.target.password != "pw") {
+                EXPECT_FALSE(e.description().contains(c.target.password));
+            }
+        }
+    }
 }
 
 std::unique_ptr<Connection> openSqlite(const TestDatabase& db, const QString& catalog)

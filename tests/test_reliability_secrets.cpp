@@ -7,6 +7,7 @@
 #include "platform/Handler.h"
 #include "platform/MessageBox.h"
 #include "platform/Odbc.h"
+#include "platform/ProcessHardening.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
@@ -20,11 +21,18 @@
 #include "ui_FrmLogin.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -308,6 +316,78 @@ TEST_F(Secrets, SignInAndConversionNeverShowOrPrintEitherPassword)
             EXPECT_EQ(records[0]["lob"].toString(), "Grocery");
         }
     }
+}
+
+// The soft and hard core-file limits of a running process, from /proc.
+std::pair<QString, QString> coreLimits(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/limits").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("Max core file size")) {
+            const QStringList parts = QString::fromLatin1(line.mid(18)).simplified().split(' ');
+            if (parts.size() >= 2)
+                return {parts[0], parts[1]};
+        }
+    }
+    return {};
+}
+
+// A crash must not write the sa password to disk: the program turns core files
+// off (and, on Linux, makes itself not dumpable) before anything else.
+TEST(SecretsOnDisk, TheProgramTurnsCoreDumpsOffAtStart)
+{
+    // The function, in a child that starts out dumpable with core files allowed.
+    const ChildOutcome child = runChild([] {
+        rlimit limit{};
+        getrlimit(RLIMIT_CORE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_CORE, &limit);
+        prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        gst::disableCoreDumps();
+        getrlimit(RLIMIT_CORE, &limit);
+        report("dumpable", QString::number(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0)));
+        report("core", QStringLiteral("%1 %2").arg(limit.rlim_cur).arg(limit.rlim_max));
+    });
+    EXPECT_EQ(child.result("dumpable"), "0");
+    EXPECT_EQ(child.result("core"), "0 0");
+
+    // The program itself: started with core files allowed, it must drop them.
+    rlimit own{};
+    getrlimit(RLIMIT_CORE, &own);
+    if (own.rlim_max == 0)
+        GTEST_SKIP() << "core files are already forbidden here; the program's change cannot be seen";
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath("../gstconvert");
+    ASSERT_TRUE(QFile::exists(program)) << program.toStdString();
+    QTemporaryDir config; // no login settings: the program shows its error and waits
+    ASSERT_TRUE(config.isValid());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.setChildProcessModifier([] {
+        rlimit limit{};
+        getrlimit(RLIMIT_CORE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_CORE, &limit);
+    });
+    process.start(program, {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    std::pair<QString, QString> limits;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 20000 && process.state() == QProcess::Running) {
+        limits = coreLimits(process.processId());
+        if (limits == std::pair<QString, QString>{"0", "0"})
+            break;
+        QTest::qWait(50);
+    }
+    process.kill();
+    process.waitForFinished(10000);
+    EXPECT_EQ(limits.first, "0");
+    EXPECT_EQ(limits.second, "0");
 }
 
 } // namespace

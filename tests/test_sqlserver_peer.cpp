@@ -96,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, PeerEncryption,
     ::testing::Values(EncryptionCase{"On", TdsPeer::Encryption::On, QString(), true, true},
                       EncryptionCase{"Off", TdsPeer::Encryption::Off, QString(), true, true},
-                      EncryptionCase{"NotSupported", TdsPeer::Encryption::NotSupported, QString(), true,
-                                     false},
+                      // Encryption is required unless the options opt out.
+                      EncryptionCase{"NotSupported", TdsPeer::Encryption::NotSupported,
+                                     QStringLiteral("Encryption=request"), true, false},
                       EncryptionCase{"OnRequired", TdsPeer::Encryption::On,
                                      QStringLiteral("Encryption=require"), true, true},
                       EncryptionCase{"OffRequired", TdsPeer::Encryption::Off,

@@ -1,0 +1,452 @@
+// Connection security on the FreeTDS path: what the driver and the driver
+// manager may write to files while the utility connects.
+
+#include "platform/Error.h"
+#include "platform/Odbc.h"
+#include "platform/ProgramEnd.h"
+#include "signin/Agent.h"
+#include "signin/Credentials.h"
+#include "signin/FrmLogin.h"
+#include "startup/ConnectionState.h"
+#include "startup/ModMain.h"
+#include "support/QtPrinters.h"
+#include "support/Reliability.h"
+#include "support/TdsPeer.h"
+#include "support/TestDatabase.h"
+#include "ui_FrmLogin.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using gst::AppError;
+using gst::Connection;
+
+namespace
+{
+
+// The sa password of these tests: "}", ";", "{" and "=" in it, so that a
+// trace that masks only up to the first ";" still shows the rest.
+const QString kSaPassword = QStringLiteral("Zq7sa;Pw}={x}42");
+
+// A loopback port that was just free: bound, then closed without listening.
+int closedLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(addr);
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// Every file under `folder` that holds `needle` (as UTF-8 or as UTF-16LE).
+QStringList filesHolding(const QString& folder, const QString& needle)
+{
+    QStringList found;
+    const QByteArray utf8 = needle.toUtf8();
+    const QByteArray utf16(reinterpret_cast<const char*>(needle.utf16()), needle.size() * 2);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = f.readAll();
+        if (content.contains(utf8) || content.contains(utf16))
+            found << f.fileName();
+    }
+    return found;
+}
+
+// Two connection attempts, as a run makes (the shop's database and msdb), with
+// FreeTDS's dump and unixODBC's trace both asked for through the environment.
+reliability::ChildOutcome connectWithTracesAskedFor(const QString& folder, const QByteArray& odbcSection,
+                                                    const QString& serverName)
+{
+    QFile ini(QDir(folder).filePath("odbcinst.ini"));
+    if (ini.open(QIODevice::WriteOnly)) {
+        ini.write("[ODBC]\n" + odbcSection + "TraceFile=" + QFile::encodeName(folder) +
+                  "/odbc-trace.log\n\n[FreeTDS]\nDriver=libtdsodbc.so\n");
+        ini.close();
+    }
+    return reliability::runChild(
+        [&] {
+            // unixODBC reads odbcinst.ini from ODBCSYSINI; set before this child's first ODBC call.
+            qputenv("ODBCSYSINI", QFile::encodeName(folder));
+            qputenv("TDSDUMP", QFile::encodeName(folder) + "/tdsdump.log");
+            qputenv("TDSDUMPCONFIG", QFile::encodeName(folder) + "/tdsdumpconfig.log");
+            for (const char* catalog : {"talvex", "msdb"}) {
+                Connection c;
+                c.setProvider("SQLOLEDB");
+                c.setDriver("FreeTDS", QString());
+                c.setProperty("Data Source", serverName);
+                c.setProperty("Initial Catalog", catalog);
+                c.setProperty("User ID", "sa");
+                c.setProperty("Password", kSaPassword);
+                try {
+                    c.open();
+                    reliability::report(catalog, "connected");
+                } catch (const AppError& e) {
+                    reliability::report(catalog, QString::number(e.number()));
+                }
+            }
+        },
+        60000);
+}
+
+// A whole run as the program makes it (start-up, the agent's msdb connection, a
+// sign-in) with unixODBC's trace and FreeTDS's dump asked for: no file written
+// holds the sa password or the password typed at sign-in.
+TEST(SqlServerTraces, NoTraceFileHoldsEitherPassword)
+{
+    const QString typed = QStringLiteral("Typ3d;Secret}9");
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    db.exec("talvex", "update usermaster set Password = ? where loginname = 'admin'",
+            {TestDatabase::storedPasswordForm(typed)});
+    TdsPeer peer(db.folder());
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path();
+    QFile ini(QDir(folder).filePath("odbcinst.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[ODBC]\nTrace=Yes\nTraceFile=" + QFile::encodeName(folder) +
+              "/odbc-trace.log\n\n[FreeTDS]\nDriver=libtdsodbc.so\n");
+    ini.close();
+
+    const reliability::ChildOutcome outcome = reliability::runChild([&] {
+        // unixODBC reads odbcinst.ini from ODBCSYSINI; set before this child's first ODBC call.
+        qputenv("ODBCSYSINI", QFile::encodeName(folder));
+        qputenv("TDSDUMP", QFile::encodeName(folder) + "/tdsdump.log");
+        qputenv("TDSDUMPCONFIG", QFile::encodeName(folder) + "/tdsdumpconfig.log");
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+        FrmLogin window;
+        window.Form_Load(); // opens the agent's connection on msdb
+        window.ui()->txtUserName->setText("admin");
+        window.ui()->txtPassword->setText(typed);
+        reliability::report("signedIn", CheckCredentials(window) ? "1" : "0");
+    });
+    ASSERT_EQ(outcome.exitCode, reliability::kChildReturned) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.result("signedIn"), "1");
+    const auto logins = peer.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[1].database, "msdb");
+    EXPECT_EQ(logins[1].password, kSaPassword);
+    // unixODBC masks only up to the first ";": look for the whole and for the rest.
+    for (const QString& secret :
+         {kSaPassword, kSaPassword.mid(kSaPassword.indexOf(';') + 1), typed,
+          typed.mid(typed.indexOf(';') + 1), TestDatabase::storedPasswordForm(typed)}) {
+        SCOPED_TRACE(secret.toStdString());
+        EXPECT_EQ(filesHolding(folder, secret), QStringList());
+    }
+}
+
+TEST(SqlServerTraces, ForcedOdbcTracingIsRefusedBeforeConnecting)
+{
+    const int port = closedLoopbackPort();
+    ASSERT_GT(port, 0);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const reliability::ChildOutcome outcome = connectWithTracesAskedFor(
+        dir.path(), "Trace=Yes\nForceTrace=Yes\n", QStringLiteral("127.0.0.1,%1").arg(port));
+    ASSERT_TRUE(outcome.exited) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.result("talvex"), QString::number(gst::err::kInvalidArgument));
+    EXPECT_EQ(filesHolding(dir.path(), kSaPassword.mid(kSaPassword.indexOf(';') + 1)), QStringList());
+}
+
+// A listener that nobody should reach: a breakout would name it.
+class Decoy
+{
+public:
+    explicit Decoy(const QString& address)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address.toLatin1().constData(), &addr.sin_addr);
+        socklen_t length = sizeof(addr);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+            ::listen(m_fd, 16) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+            m_port = ntohs(addr.sin_port);
+    }
+    ~Decoy()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int port() const { return m_port; }
+    // Connections that reached it so far (accepted and closed at once).
+    int contacts()
+    {
+        for (;;) {
+            const int c = ::accept(m_fd, nullptr, nullptr);
+            if (c < 0)
+                break;
+            ::close(c);
+            ++m_contacts;
+        }
+        return m_contacts;
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    int m_contacts = 0;
+};
+
+std::unique_ptr<Connection> connectionTo(const QString& server, const QString& catalog,
+                                         const QString& password, const QString& options = QString())
+{
+    auto c = std::make_unique<Connection>();
+    c->setProvider("SQLOLEDB");
+    c->setDriver("FreeTDS", options);
+    c->setProperty("Data Source", server);
+    c->setProperty("Initial Catalog", catalog);
+    c->setProperty("User ID", "sa");
+    c->setProperty("Password", password);
+    return c;
+}
+
+// 0 when the connection opened, else the error number.
+long openError(Connection& c)
+{
+    try {
+        c.open();
+    } catch (const AppError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+bool holdsControlCharacter(const QString& s)
+{
+    for (const QChar c : s) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            return true;
+    }
+    return false;
+}
+
+class SqlServerValues : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        db.createDatabase("talvex", standardRetailData());
+        peer.setAcceptAnyLogin(true);
+        peer.start();
+    }
+    TestDatabase db;
+    TdsPeer peer{db.folder()};
+};
+
+// A firm's database name reaches the server exactly as stored, or is refused
+// before any connection when SQL Server could not hold it; no name makes the
+// driver contact anything else on loopback.
+TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothingElse)
+{
+    Decoy samePortElsewhere(peer.address());
+    Decoy otherHost(QStringLiteral("127.0.0.1"));
+    ASSERT_GT(samePortElsewhere.port(), 0);
+    ASSERT_GT(otherHost.port(), 0);
+    std::vector<reliability::Hostile> names = reliability::hostileCorpus();
+    names.push_back(
+        {"port break-out", QStringLiteral("x};Port=%1;Database={y").arg(samePortElsewhere.port())});
+    names.push_back({"server break-out",
+                     QStringLiteral("x};Server=127.0.0.1;Port=%1;Database={y").arg(otherHost.port())});
+    names.push_back({"plain port break-out", QStringLiteral("x;Port=%1").arg(samePortElsewhere.port())});
+    names.push_back({"braces doubled", QStringLiteral("a}}b{{c}")});
+    names.push_back({"non-ASCII port break-out",
+                     QString::fromUtf8("dükkan};Port=%1;Database={y").arg(samePortElsewhere.port())});
+    names.push_back({"128 characters", QString(128, QLatin1Char('n'))});
+    names.push_back({"129 characters", QString(129, QLatin1Char('n'))});
+    names.push_back({"65600 characters", QString(65600, QLatin1Char('w'))});
+    for (const reliability::Hostile& h : names) {
+        SCOPED_TRACE(h.label.toStdString());
+        const int before = peer.connectionCount();
+        auto c = connectionTo(peer.serverName(), h.text, "pw");
+        const long error = openError(*c);
+        // Outside ASCII the name goes through FreeTDS's connection string, which cannot carry "};".
+        bool ascii = true;
+        for (const QChar ch : h.text)
+            ascii = ascii && ch.unicode() < 0x80;
+        if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};"))) {
+            EXPECT_EQ(error, gst::err::kInvalidArgument);
+            EXPECT_EQ(peer.connectionCount(), before) << "a refused name still reached the server";
+            continue;
+        }
+        // No file behind the name: the peer refuses the database (4060) after the login arrived.
+        if (peer.logins().size() != static_cast<size_t>(before) + 1) {
+            ADD_FAILURE() << "no login arrived at the server; error " << error;
+            continue;
+        }
+        const TdsPeer::Login login = peer.logins().back();
+        EXPECT_EQ(login.database, h.text);
+        EXPECT_EQ(login.userName, "sa");
+        EXPECT_EQ(login.password, "pw");
+    }
+    EXPECT_EQ(samePortElsewhere.contacts(), 0);
+    EXPECT_EQ(otherHost.contacts(), 0);
+}
+
+// The sa password arrives whole whatever it holds, or is refused naming why.
+TEST_F(SqlServerValues, PasswordsArriveWholeOrAreRefused)
+{
+    Decoy elsewhere(peer.address());
+    ASSERT_GT(elsewhere.port(), 0);
+    const QString port = QString::number(elsewhere.port());
+    struct Case {
+        QString password;
+        bool arrives;
+    };
+    const Case cases[] = {
+        {"Zq7sa;Pw}={x}42", true},
+        {"}", true},
+        {"{", true},
+        {";", true},
+        {"=", true},
+        {"}}", true},
+        {"{x}", true},
+        {"a}b{c", true},
+        {" padded ", true},
+        {"x;Port=" + port, true},
+        {"x}Port=" + port, true},
+        {"{DRIVER=/nonexistent.so}", true},
+        {QString::fromUtf8("pässwörd€"), true},
+        {QString(128, 'p'), true},
+        // FreeTDS ends a braced value at the first "};": such a password cannot be written.
+        {"a};Port=" + port + ";PWD={b", false},
+        // The driver manager would read a driver of its own out of it.
+        {"a}DRIVER=/nonexistent.so;b", false},
+        {QString(129, 'p'), false},
+        {QString(65600, 'p'), false},
+        {QStringLiteral("pw") + QChar(0) + QStringLiteral("x"), false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.password.left(40).toStdString());
+        const int before = peer.connectionCount();
+        auto c = connectionTo(peer.serverName(), "talvex", k.password);
+        const long error = openError(*c);
+        if (!k.arrives) {
+            EXPECT_EQ(error, gst::err::kInvalidArgument);
+            EXPECT_EQ(peer.connectionCount(), before);
+            continue;
+        }
+        EXPECT_EQ(error, 0);
+        ASSERT_EQ(peer.logins().size(), static_cast<size_t>(before) + 1);
+        EXPECT_EQ(peer.logins().back().password, k.password);
+        EXPECT_EQ(peer.logins().back().database, "talvex");
+    }
+    EXPECT_EQ(elsewhere.contacts(), 0);
+}
+
+// Through the program's own path: the shop's connection and the agent's msdb
+// connection both carry an sa password holding "}", ";", "{" and "=" whole, encrypted.
+TEST(SqlServerSignIn, SaPasswordWithBracesSignsInOnBothConnections)
+{
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    TdsPeer peer(db.folder());
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
+    const reliability::ChildOutcome outcome = reliability::runChild([] {
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+        std::unique_ptr<Connection> agent;
+        gst::openAgentConnection(agent);
+        reliability::report("agentOpen", agent && agent->isOpen() ? "1" : "0");
+    });
+    ASSERT_EQ(outcome.exitCode, reliability::kChildReturned) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.result("agentOpen"), "1");
+    const auto logins = peer.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[0].database, "talvex");
+    EXPECT_EQ(logins[1].database, "msdb");
+    for (const TdsPeer::Login& login : logins) {
+        EXPECT_EQ(login.password, kSaPassword);
+        EXPECT_TRUE(login.encrypted);
+        EXPECT_TRUE(login.accepted);
+    }
+}
+
+// Encryption is required by default: a server that offers none gets no login;
+// the login settings' Options may opt out.
+TEST(SqlServerEncryption, RequiredUnlessTheOptionsOptOut)
+{
+    struct Case {
+        const char* name;
+        TdsPeer::Encryption server;
+        QString options;
+        bool signsIn;
+        bool encrypted;
+    };
+    const Case cases[] = {
+        {"server offers none", TdsPeer::Encryption::NotSupported, QString(), false, false},
+        {"server encrypts everything", TdsPeer::Encryption::On, QString(), true, true},
+        {"server encrypts the login only", TdsPeer::Encryption::Off, QString(), true, true},
+        {"opt-out: request", TdsPeer::Encryption::NotSupported, "Encryption=request", true, false},
+        {"opt-out: off", TdsPeer::Encryption::NotSupported, "Encryption=off", true, false},
+        {"opt-out in Microsoft's words", TdsPeer::Encryption::NotSupported, "Encrypt=no", true, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TestDatabase db;
+        db.createDatabase("talvex", standardRetailData());
+        TdsPeer peer(db.folder());
+        peer.setEncryption(k.server);
+        peer.setAcceptedLogin("sa", kSaPassword);
+        peer.start();
+        auto c = connectionTo(peer.serverName(), "talvex", kSaPassword, k.options);
+        const long error = openError(*c);
+        if (!k.signsIn) {
+            EXPECT_EQ(error, gst::err::kGenericFailure);
+            EXPECT_GE(peer.connectionCount(), 1) << "the server was never asked";
+            EXPECT_TRUE(peer.logins().empty()) << "a login packet reached a server without encryption";
+            continue;
+        }
+        EXPECT_EQ(error, 0);
+        ASSERT_EQ(peer.logins().size(), 1u);
+        EXPECT_EQ(peer.logins()[0].encrypted, k.encrypted);
+        EXPECT_EQ(peer.logins()[0].password, kSaPassword);
+    }
+}
+
+// The operator sees the connection failure when the server offers no encryption.
+TEST(SqlServerEncryption, ServerWithoutEncryptionIsNetworkDownForTheOperator)
+{
+    TestDatabase db;
+    db.createDatabase("talvex", standardRetailData());
+    TdsPeer peer(db.folder());
+    peer.setEncryption(TdsPeer::Encryption::NotSupported);
+    peer.setAcceptedLogin("sa", kSaPassword);
+    peer.start();
+    db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
+    const reliability::ChildOutcome outcome = reliability::runChild([] {
+        gDatabaseName = "talvex";
+        ConnectDatabase();
+    });
+    EXPECT_EQ(outcome.exitCode, gst::kExitError) << outcome.describe().toStdString();
+    EXPECT_EQ(outcome.boxes(),
+              QStringList{reliability::boxLine("critical", "", "Network is down Or Server may be Off!")});
+    EXPECT_TRUE(peer.logins().empty());
+}
+
+} // namespace
