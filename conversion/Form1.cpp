@@ -1,7 +1,7 @@
 #include "conversion/Form1.h"
 
-#include "signin/WindowLook.h"
 #include "ui_Form1.h"
+#include "windows/WindowLook.h"
 
 Form1::Form1(QWidget* parent) : QWidget(parent), m_ui(new Ui::Form1)
 {

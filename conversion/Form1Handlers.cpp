@@ -5,9 +5,9 @@
 #include "conversion/NewGstSlab.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
-#include "signin/WindowLook.h"
 #include "startup/ModBase.h"
 #include "ui_Form1.h"
+#include "windows/WindowLook.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -2,12 +2,12 @@
 
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
-#include "signin/ButtonKeys.h"
-#include "signin/WindowLook.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
 #include "startup/ModMain.h"
 #include "ui_FrmSelectFirm.h"
+#include "windows/ButtonKeys.h"
+#include "windows/WindowLook.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,16 +1,16 @@
 #include "signin/FrmLogin.h"
 
-#include "conversion/Form1.h"
 #include "platform/Error.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Agent.h"
-#include "signin/ButtonKeys.h"
 #include "signin/Credentials.h"
-#include "signin/WindowLook.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModBase.h"
 #include "ui_FrmLogin.h"
+#include "windows/ButtonKeys.h"
+#include "windows/WindowLook.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -292,7 +292,7 @@ void FrmLogin::cmdOk_Click()
         return;
     Form_Unload();
     done(QDialog::Accepted);
-    Form1::openConversionWindow();
+    ShowConversionWindow();
 }
 
 void FrmLogin::cmdCancel_Click()

@@ -1,4 +1,4 @@
-#include "signin/WindowLook.h"
+#include "windows/WindowLook.h"
 
 #include <QDialog>
 #include <QFontMetrics>
