@@ -7,10 +7,12 @@
 #include "platform/ProgramEnd.h"
 #include "startup/ModBase.h"
 #include "ui_Form1.h"
+#include "windows/ButtonKeys.h"
 #include "windows/WindowLook.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <climits>
 
 namespace
@@ -58,6 +60,7 @@ void Form1::connectHandlers()
     }
     connect(combo, qOverload<int>(&QComboBox::activated), this,
             [this](int) { gst::guarded([this] { Combo1_Click(); }); });
+    gst::pressOnEnter(m_ui->Command1);
     connect(m_ui->Command1, &QPushButton::clicked, this,
             [this] { gst::guarded([this] { Command1_Click(); }); });
 }
@@ -99,6 +102,14 @@ void Form1::Form_Load()
     } else {
         // Filling the list is not the operator's choice: OK waits for one.
         FillCombo(combo, QStringLiteral("select name from lobmaster order by lobid"));
+        // The first name is shown but not chosen, so that the first Down
+        // chooses it; an empty list shows no text, not its design caption.
+        {
+            const QSignalBlocker blocker(combo);
+            const QString shown = combo->count() > 0 ? combo->itemText(0) : QString();
+            combo->setCurrentIndex(-1);
+            combo->setEditText(shown);
+        }
         setLabelCaption(m_ui->Label1, QString());
         m_ui->Command1->setEnabled(false);
         combo->show();
