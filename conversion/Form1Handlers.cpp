@@ -25,15 +25,10 @@ QString readableName(QString caption)
     return caption.replace(kCrLf, QLatin1String("\n"));
 }
 
-// Labels size themselves to their captions; a centred one keeps its centre.
 void setLabelCaption(QLabel* label, const QString& caption)
 {
-    const int centre = label->x() + label->width() / 2;
-    label->setText(caption);
+    gst::setLabelCaption(label, caption);
     label->setAccessibleName(readableName(caption));
-    label->adjustSize();
-    if (label->alignment() & Qt::AlignHCenter)
-        label->move(centre - label->width() / 2, label->y());
 }
 
 QString number(std::int16_t n)

@@ -65,6 +65,15 @@ QString withoutMnemonic(const QString& caption)
     return plain;
 }
 
+void setLabelCaption(QLabel* label, const QString& caption)
+{
+    const int centre = label->x() + label->width() / 2;
+    label->setText(caption);
+    label->adjustSize();
+    if (label->alignment() & Qt::AlignHCenter)
+        label->move(centre - label->width() / 2, label->y());
+}
+
 void makeFixedDialog(QDialog* dialog, const QSize& clientSize)
 {
     // Flags before size and position: setting flags re-parents the window.

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QDialog;
+class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -22,6 +23,11 @@ void fillBackground(QWidget* widget, const QColor& colour);
 void setTextColour(QWidget* widget, const QColor& colour);
 // Point sizes such as 9.75 that the form description cannot hold.
 void setPointSizeF(QWidget* widget, qreal pointSize);
+
+// Sets the caption of a label that sizes itself to its caption: it grows
+// rightwards and downwards from its top-left corner, or, when its text is
+// centred, sideways about its centre.
+void setLabelCaption(QLabel* label, const QString& caption);
 
 // A caption as read aloud: "&&" stays "&", any other "&" is dropped.
 QString withoutMnemonic(const QString& caption);
