@@ -73,9 +73,8 @@ FrmLogin::FrmLogin(QWidget* parent) : QDialog(parent), m_ui(new Ui::FrmLogin)
     gst::loadWindowResources();
     m_ui->setupUi(this);
 
-    QIcon icon = windowIcon();
-    icon.addFile(QStringLiteral(":/windows/icons/login_16.png"), QSize(16, 16));
-    setWindowIcon(icon);
+    setWindowIcon(gst::windowIcon({":/windows/icons/login_32.png", ":/windows/icons/login_16.png"}));
+    m_ui->Image1->setPixmap(gst::picture(QStringLiteral(":/windows/images/image1.png")));
 
     gst::makeFixedDialog(this, kClientSize);
     const QScreen* screen = QGuiApplication::primaryScreen();

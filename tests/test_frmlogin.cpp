@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -117,6 +118,23 @@ TEST_F(FrmLoginTest, ActivationShowsTheBillDateAndCutsOffTheBottomBand)
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     EXPECT_EQ(window->windowTitle(), "03-Jan-2019");
     EXPECT_EQ(window->frameGeometry().height(), 137);
+}
+
+// The pictures are read without asking every image-format plugin: loading
+// them (and the JPEG library) cost a start-up more than reading the pictures.
+TEST_F(FrmLoginTest, OpensWithoutLoadingImageFormatPlugins)
+{
+    EXPECT_EXIT(
+        {
+            QFile maps("/proc/self/maps");
+            if (!maps.open(QIODevice::ReadOnly))
+                gst::endProgram(2);
+            const QByteArray loaded = maps.readAll();
+            std::fprintf(stderr, "image-format plugins: %s\n",
+                         loaded.contains("imageformats") ? "loaded" : "none");
+            gst::endProgram(window->ui()->Image1->pixmap().isNull() ? 1 : 0);
+        },
+        ExitedWithCode(0), "image-format plugins: none");
 }
 
 TEST_F(FrmLoginTest, CaptionUsesTheWorkstationsLanguage)

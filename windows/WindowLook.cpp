@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -22,6 +23,21 @@ namespace gst
 void loadWindowResources()
 {
     initWindowsResource();
+}
+
+QPixmap picture(const QString& path)
+{
+    QImageReader reader(path, QByteArrayLiteral("png"));
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+QIcon windowIcon(std::initializer_list<const char*> paths)
+{
+    QIcon icon;
+    for (const char* path : paths)
+        icon.addPixmap(picture(QString::fromLatin1(path)));
+    return icon;
 }
 
 QColor infoBackground()

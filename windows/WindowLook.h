@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
+#include <QPixmap>
 #include <QSize>
 #include <QString>
+#include <initializer_list>
 
 class QDialog;
 class QLabel;
@@ -14,6 +17,13 @@ namespace gst
 
 // Loads the windows' icons and pictures; safe to call more than once.
 void loadWindowResources();
+
+// A picture of the windows' resources, read as PNG. Naming the format spares
+// Qt loading every image-format plugin (and the JPEG library) to ask each
+// whether it reads the file, which it does for a picture given by name alone.
+QPixmap picture(const QString& path);
+// A window icon made of the pictures at `paths`, one per size.
+QIcon windowIcon(std::initializer_list<const char*> paths);
 
 // The system's information-background colour (tool-tip background).
 QColor infoBackground();
