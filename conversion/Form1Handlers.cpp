@@ -67,6 +67,8 @@ Form1* Form1::openConversionWindow()
     window->Form_Load();
     Form1* shown = window.release();
     shown->show();
+    // The keyboard goes to the new window even where no window manager gives it.
+    shown->activateWindow();
     return shown;
 }
 
