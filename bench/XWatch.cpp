@@ -4,11 +4,14 @@
 #include <xcb/xcb.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <signal.h>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,24 +62,58 @@ void stop(pid_t& pid)
 
 } // namespace
 
+// A display number no X server uses: no lock file, and nothing answers on
+// its socket (abstract sockets are shared by every mount namespace, so a lock
+// file is not enough on a machine shared with other users of Xvfb).
+int freeDisplay(int from)
+{
+    for (int n = from; n < from + 400; ++n) {
+        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (access(lock.c_str(), F_OK) == 0 || access(path.c_str(), F_OK) == 0)
+            continue;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, path.data(), path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool taken =
+            fd >= 0 &&
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address),
+                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())) == 0;
+        if (fd >= 0)
+            close(fd);
+        if (!taken)
+            return n;
+    }
+    throw std::runtime_error("no free X display number");
+}
+
 XServer::XServer(const std::string& wm)
 {
     const std::string xvfb = onPath("Xvfb");
     if (xvfb.empty())
         throw std::runtime_error("Xvfb is not installed (Debian package xvfb)");
-    SpawnOptions options;
-    options.pipeReport = true; // -displayfd 3: Xvfb writes the display number it took
-    const Child child = spawn(
-        {xvfb, "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, options);
-    m_xvfb = child.pid;
-    LineReader reader(child.reportFd);
     std::string number;
-    if (!reader.readLine(number) || number.empty()) {
+    for (int attempt = 0, from = 100 + static_cast<int>(getpid() % 500); attempt < 5 && number.empty();
+         ++attempt, from += 7) {
+        const std::string display = ":" + std::to_string(freeDisplay(from));
+        SpawnOptions options;
+        options.pipeReport = true; // -displayfd 3: Xvfb writes the display number once it listens
+        options.pipeStderr = true;
+        const Child child = spawn({xvfb, display, "-displayfd", "3", "-screen", "0", "1280x1024x24",
+                                   "-nolisten", "tcp", "-noreset"},
+                                  options);
+        m_xvfb = child.pid;
+        LineReader reader(child.reportFd);
+        if (!reader.readLine(number))
+            number.clear();
         close(child.reportFd);
-        stop(m_xvfb);
-        throw std::runtime_error("Xvfb did not start");
+        close(child.stderrFd);
+        if (number.empty())
+            stop(m_xvfb);
     }
-    close(child.reportFd);
+    if (number.empty())
+        throw std::runtime_error("Xvfb did not start");
     m_display = ":" + number;
     connect();
 

@@ -84,7 +84,8 @@ StartRun runOnce(const std::vector<std::string>& command, const QString& workFol
     const bench::ExitInfo exit = bench::waitChild(child.pid);
     if (shown == 0 || exit.exitCode != 0 || (x && (!outcome.mappedNs || !outcome.paintedNs)))
         fail(command.front() + " did not show its window (exit code " + std::to_string(exit.exitCode) +
-             "):\n" + log);
+             (x && !outcome.mappedNs ? ", no MapNotify" : "") +
+             (x && !outcome.paintedNs ? ", no drawing" : "") + "):\n" + log);
     const auto ms = [start](std::int64_t ns) { return static_cast<double>(ns - start) / 1e6; };
     StartRun run;
     run.ms = ms(shown);
