@@ -22,6 +22,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace
@@ -91,10 +92,12 @@ StartRun runOnce(const std::vector<std::string>& command, const QString& workFol
     const bench::ExitInfo exit = bench::waitChild(child.pid);
     if (x && shown != 0 && exit.exitCode == 0 && (!outcome.mappedNs || !outcome.paintedNs))
         throw MissedDrawing();
+    // Thrown, not ended here, so that the X server and window manager are stopped on the way out.
     if (shown == 0 || exit.exitCode != 0 || (x && (!outcome.mappedNs || !outcome.paintedNs)))
-        fail(command.front() + " did not show its window (exit code " + std::to_string(exit.exitCode) +
-             (x && !outcome.mappedNs ? ", no MapNotify" : "") +
-             (x && !outcome.paintedNs ? ", no drawing" : "") + "):\n" + log);
+        throw std::runtime_error(command.front() + " did not show its window (exit code " +
+                                 std::to_string(exit.exitCode) +
+                                 (x && !outcome.mappedNs ? ", no MapNotify" : "") +
+                                 (x && !outcome.paintedNs ? ", no drawing" : "") + "):\n" + log);
     const auto ms = [start](std::int64_t ns) { return static_cast<double>(ns - start) / 1e6; };
     StartRun run;
     run.ms = ms(shown);
@@ -130,7 +133,8 @@ void measure(std::vector<Program>& programs, int runs, const QString& work, benc
                     break;
                 } catch (const MissedDrawing&) {
                     if (attempt == 10)
-                        fail(p.command.front() + ": its map or first drawing was missed ten times in a row");
+                        throw std::runtime_error(p.command.front() +
+                                                 ": its map or first drawing was missed ten times in a row");
                     ++gRepeatedRuns;
                 }
             }
