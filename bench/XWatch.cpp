@@ -90,6 +90,21 @@ int freeDisplay(int from)
 
 XServer::XServer(const std::string& wm)
 {
+    // A constructor that throws runs no destructor: stop what was started here.
+    try {
+        start(wm);
+    } catch (...) {
+        if (m_c)
+            xcb_disconnect(m_c);
+        m_c = nullptr;
+        stop(m_wm);
+        stop(m_xvfb);
+        throw;
+    }
+}
+
+void XServer::start(const std::string& wm)
+{
     const std::string xvfb = onPath("Xvfb");
     if (xvfb.empty())
         throw std::runtime_error("Xvfb is not installed (Debian package xvfb)");

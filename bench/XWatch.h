@@ -43,6 +43,7 @@ public:
                    int timeoutMs);
 
 private:
+    void start(const std::string& wm);
     void connect();
     void handleEvents(pid_t pid, Outcome& outcome, bool& windowGone);
     std::uint32_t pidOf(std::uint32_t window);
