@@ -6,12 +6,14 @@
 #include "conversion/RunRecord.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
-#include "signin/WindowLook.h"
 #include "startup/ModBase.h"
 #include "ui_Form1.h"
+#include "windows/ButtonKeys.h"
+#include "windows/WindowLook.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <climits>
 
 namespace
@@ -24,15 +26,10 @@ QString readableName(QString caption)
     return caption.replace(kCrLf, QLatin1String("\n"));
 }
 
-// Labels size themselves to their captions; a centred one keeps its centre.
 void setLabelCaption(QLabel* label, const QString& caption)
 {
-    const int centre = label->x() + label->width() / 2;
-    label->setText(caption);
+    gst::setLabelCaption(label, caption);
     label->setAccessibleName(readableName(caption));
-    label->adjustSize();
-    if (label->alignment() & Qt::AlignHCenter)
-        label->move(centre - label->width() / 2, label->y());
 }
 
 QString number(std::int16_t n)
@@ -59,6 +56,7 @@ void Form1::connectHandlers()
     }
     connect(combo, qOverload<int>(&QComboBox::activated), this,
             [this](int) { gst::guarded([this] { Combo1_Click(); }); });
+    gst::pressOnEnter(m_ui->Command1);
     connect(m_ui->Command1, &QPushButton::clicked, this,
             [this] { gst::guarded([this] { Command1_Click(); }); });
 }
@@ -70,6 +68,8 @@ Form1* Form1::openConversionWindow()
     window->Form_Load();
     Form1* shown = window.release();
     shown->show();
+    // The keyboard goes to the new window even where no window manager gives it.
+    shown->activateWindow();
     return shown;
 }
 
@@ -101,6 +101,14 @@ void Form1::Form_Load()
     } else {
         // Filling the list is not the operator's choice: OK waits for one.
         FillCombo(combo, QStringLiteral("select name from lobmaster order by lobid"));
+        // The first name is shown but not chosen, so that the first Down
+        // chooses it; an empty list shows no text, not its design caption.
+        {
+            const QSignalBlocker blocker(combo);
+            const QString shown = combo->count() > 0 ? combo->itemText(0) : QString();
+            combo->setCurrentIndex(-1);
+            combo->setEditText(shown);
+        }
         setLabelCaption(m_ui->Label1, QString());
         m_ui->Command1->setEnabled(false);
         combo->show();

@@ -2,12 +2,12 @@
 
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
-#include "signin/ButtonKeys.h"
-#include "signin/WindowLook.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
 #include "startup/ModMain.h"
 #include "ui_FrmSelectFirm.h"
+#include "windows/ButtonKeys.h"
+#include "windows/WindowLook.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -27,9 +27,8 @@ FrmSelectFirm::FrmSelectFirm(QWidget* parent) : QDialog(parent), m_ui(new Ui::Fr
     gst::loadWindowResources();
     m_ui->setupUi(this);
 
-    QIcon icon = windowIcon();
-    icon.addFile(QStringLiteral(":/windows/icons/selectfirm_16.png"), QSize(16, 16));
-    setWindowIcon(icon);
+    setWindowIcon(
+        gst::windowIcon({":/windows/icons/selectfirm_32.png", ":/windows/icons/selectfirm_16.png"}));
 
     gst::makeFixedDialog(this, kClientSize);
     // Centred on the screen, not on whichever window happens to be active.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdio>
@@ -92,7 +93,8 @@ MsgAnswer showMessage(const QString& text, const MsgTitle& title, MsgIcon icon, 
         return answer;
     }
 
-    QMessageBox mb(QApplication::activeWindow());
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    QMessageBox mb(owner);
     mb.setWindowTitle(box.title);
     // The texts use CR LF line breaks; Qt wants plain line feeds.
     QString shownText = text;
@@ -113,6 +115,11 @@ MsgAnswer showMessage(const QString& text, const MsgTitle& title, MsgIcon icon, 
     mb.setAccessibleName(box.title);
     mb.setAccessibleDescription(shownText);
     const int result = mb.exec();
+    // The window that was active gets the keyboard back, so that typing goes on
+    // there. Window managers that let the focus follow the pointer, and a
+    // screen without any, would otherwise leave it nowhere.
+    if (owner && owner->isVisible())
+        owner->activateWindow();
     if (buttons == MsgButtons::YesNo)
         box.answer = result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
     seam().shown.push_back(box);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds in Release and runs both benchmarks: the conversion behind the OK
 # button against the sqlite3 shell (10,000, 100,000 and 1,000,000 products),
-# and the start-up to the login window against a minimal Qt program.
+# and the start-up to the login window against a minimal Qt program, first on
+# an Xvfb and window manager of its own (xcb), then offscreen.
 # Arguments go to the conversion benchmark, e.g. --sizes 10000 --runs 3;
 # --detail also shows every run and where the time goes in both benchmarks.
 # BUILD_DIR chooses the build folder (default build-release).

@@ -10,6 +10,7 @@ packages=(
   sqlite3 libsqlite3-dev libssl-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth desktop-file-utils fonts-dejavu-core
+  libxcb1-dev libxcb-damage0-dev evilwm
 )
 
 missing=()

@@ -1,16 +1,16 @@
 #include "signin/FrmLogin.h"
 
-#include "conversion/Form1.h"
 #include "platform/Error.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Agent.h"
-#include "signin/ButtonKeys.h"
 #include "signin/Credentials.h"
-#include "signin/WindowLook.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModBase.h"
 #include "ui_FrmLogin.h"
+#include "windows/ButtonKeys.h"
+#include "windows/WindowLook.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -73,9 +73,8 @@ FrmLogin::FrmLogin(QWidget* parent) : QDialog(parent), m_ui(new Ui::FrmLogin)
     gst::loadWindowResources();
     m_ui->setupUi(this);
 
-    QIcon icon = windowIcon();
-    icon.addFile(QStringLiteral(":/windows/icons/login_16.png"), QSize(16, 16));
-    setWindowIcon(icon);
+    setWindowIcon(gst::windowIcon({":/windows/icons/login_32.png", ":/windows/icons/login_16.png"}));
+    m_ui->Image1->setPixmap(gst::picture(QStringLiteral(":/windows/images/image1.png")));
 
     gst::makeFixedDialog(this, kClientSize);
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -162,8 +161,12 @@ QColor FrmLogin::focusColour()
 
 void FrmLogin::connectHandlers()
 {
-    for (QLineEdit* field : {m_ui->txtUserName, m_ui->txtPassword})
-        field->installEventFilter(this);
+    // Every control that can take the focus, so that the window knows where the
+    // focus is when it becomes active again.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_ui->txtUserName, m_ui->txtPassword, m_ui->cmdOk, m_ui->cmdCancel,
+                                         m_ui->chkBioCap, m_ui->chkMifare})
+        control->installEventFilter(this);
     for (QPushButton* button : {m_ui->cmdOk, m_ui->cmdCancel})
         gst::pressOnEnter(button);
     connect(m_ui->cmdOk, &QPushButton::clicked, this, [this] { gst::guarded([this] { cmdOk_Click(); }); });
@@ -221,38 +224,63 @@ void FrmLogin::HighlightField(QWidget* control)
         list->lineEdit()->selectAll();
     else
         return;
-    gst::fillBackground(control, focusColour());
+    // Drawn while the window is active; an inactive window shows the resting colour.
+    gst::fillBackground(control, gst::infoBackground());
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::Active, control->backgroundRole(), focusColour());
+    control->setPalette(palette);
+}
+
+void FrmLogin::fieldGotFocus(QLineEdit* field)
+{
+    HighlightField(field);
+    m_focusedField = field;
+}
+
+void FrmLogin::fieldLostFocus(QLineEdit* field)
+{
+    gst::fillBackground(field, gst::infoBackground());
+    if (m_focusedField == field)
+        m_focusedField = nullptr;
+}
+
+void FrmLogin::followFocus(QWidget* control, const QFocusEvent& event)
+{
+    auto* field = qobject_cast<QLineEdit*>(control);
+    const Qt::FocusReason reason = event.reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+        // Tab, Up, a click, an access key, the program's own move.
+        if (field)
+            gst::guarded([&] { event.gotFocus() ? fieldGotFocus(field) : fieldLostFocus(field); });
+        return;
+    }
+    // The window itself lost or regained the focus: another program, a message
+    // box, a menu. Coming back to the control that had the focus is no move; a
+    // move the program made while the window was inactive arrives only now.
+    if (!event.gotFocus() || control == m_focusedField)
+        return;
+    gst::guarded([&] {
+        if (m_focusedField)
+            fieldLostFocus(m_focusedField);
+        if (field)
+            fieldGotFocus(field);
+    });
 }
 
 bool FrmLogin::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        followFocus(static_cast<QWidget*>(watched), *static_cast<QFocusEvent*>(event));
+
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (!field || (field != m_ui->txtUserName && field != m_ui->txtPassword))
         return QDialog::eventFilter(watched, event);
 
-    switch (event->type()) {
-    case QEvent::FocusIn:
-    case QEvent::FocusOut: {
-        // A context menu borrows the focus for a moment; the field keeps its look.
-        if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason)
-            break;
-        const bool in = event->type() == QEvent::FocusIn;
-        gst::guarded([this, field, in] {
-            if (in)
-                HighlightField(field);
-            else
-                gst::fillBackground(field, gst::infoBackground());
-        });
-        break;
-    }
-    case QEvent::KeyPress: {
+    if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         bool used = false;
         gst::guarded([&] { used = fieldKeyDown(field, key->key()) || fieldKeyPress(field, *key); });
         return used;
-    }
-    default:
-        break;
     }
     return false;
 }
@@ -292,7 +320,7 @@ void FrmLogin::cmdOk_Click()
         return;
     Form_Unload();
     done(QDialog::Accepted);
-    Form1::openConversionWindow();
+    ShowConversionWindow();
 }
 
 void FrmLogin::cmdCancel_Click()

@@ -12,6 +12,7 @@ namespace Ui
 class FrmLogin;
 }
 
+class QFocusEvent;
 class QLineEdit;
 
 // The login window: user name, password, OK and Cancel.
@@ -59,10 +60,17 @@ private:
     void Image1_Click();
     void OpenAgentConnection();
     void HighlightField(QWidget* control);
+    // The got-focus and lost-focus handlers of the two entry fields.
+    void fieldGotFocus(QLineEdit* field);
+    void fieldLostFocus(QLineEdit* field);
+    // Runs those handlers for focus moves between the window's own controls only.
+    void followFocus(QWidget* control, const QFocusEvent& event);
     // Key handlers of the two entry fields; true when the key is used up.
     bool fieldKeyDown(QLineEdit* field, int key);
     bool fieldKeyPress(QLineEdit* field, const QKeyEvent& key);
 
     std::unique_ptr<Ui::FrmLogin> m_ui;
     std::unique_ptr<gst::Connection> bcpCon;
+    // The field whose got-focus handler ran last without its lost-focus one.
+    QLineEdit* m_focusedField = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "startup/ModMain.h"
 
 #include "firms/FrmSelectFirm.h"
+#include "platform/Display.h"
 #include "platform/Error.h"
 #include "platform/Handler.h"
 #include "platform/MessageBox.h"
@@ -10,6 +11,7 @@
 #include "startup/ModBase.h"
 
 #include <QApplication>
+#include <cstdio>
 
 using gst::AppError;
 using gst::MsgIcon;
@@ -86,6 +88,14 @@ namespace gst
 
 int runApplication(int& argc, char** argv)
 {
+    const QString noDisplay = missingDisplay(argc, argv);
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr,
+                     "%s: %s.\nStart it from a desktop session or over ssh -X, under xvfb-run -a, or with "
+                     "QT_QPA_PLATFORM=vnc (see README.md).\n",
+                     kAppTitle, noDisplay.toLocal8Bit().constData());
+        return kExitNoDisplay;
+    }
     QApplication app(argc, argv);
     guarded(&Main);
     // After a sign-in the conversion window is the only window; closing it ends

@@ -2,11 +2,11 @@
 #include "platform/Error.h"
 #include "platform/MessageBox.h"
 #include "signin/Agent.h"
-#include "signin/ClickableLabel.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
+#include "windows/ClickableLabel.h"
 
 #include <QApplication>
 #include <QTest>

@@ -407,6 +407,40 @@ TEST(DemoScript, FailsWhenTheShellCannotRun)
     EXPECT_FALSE(QFile::exists(QDir(demo).filePath(QStringLiteral("talvex.db"))));
 }
 
+// Without a display the demo stops before installing or building anything,
+// says how to run it, and ends with its own code.
+TEST(DemoScript, WithoutADisplayStopsFirstAndSaysHowToRunIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A copy of the script beside a stand-in for its first long step.
+    const QString scripts = QDir(dir.path()).filePath(QStringLiteral("scripts"));
+    ASSERT_TRUE(QDir().mkpath(scripts));
+    ASSERT_TRUE(
+        QFile::copy(kSourceDir + QStringLiteral("/scripts/demo.sh"), scripts + QStringLiteral("/demo.sh")));
+    const QString marker = QDir(dir.path()).filePath(QStringLiteral("installed"));
+    QFile install(scripts + QStringLiteral("/install-deps.sh"));
+    ASSERT_TRUE(install.open(QIODevice::WriteOnly));
+    install.write(QStringLiteral("#!/bin/sh\ntouch '%1'\nexit 1\n").arg(marker).toUtf8());
+    install.close();
+    install.setPermissions(install.permissions() | QFileDevice::ExeOwner);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("bash"), {scripts + QStringLiteral("/demo.sh")});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const QString output = QString::fromUtf8(process.readAll());
+    EXPECT_EQ(process.exitCode(), 4) << output.toStdString();
+    EXPECT_FALSE(QFile::exists(marker)) << "a long step ran";
+    for (const char* way :
+         {"ssh -X", "xvfb-run -a scripts/demo.sh", "QT_QPA_PLATFORM=vnc scripts/demo.sh", "no password"})
+        EXPECT_TRUE(output.contains(QString::fromLatin1(way))) << way << "\n" << output.toStdString();
+}
+
 } // namespace
 
 int main(int argc, char** argv)

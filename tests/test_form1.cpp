@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -184,6 +185,8 @@ TEST_F(Form1Test, NoLineOfBusinessLeavesAnEmptyListAndOkDisabled)
     load("");
     EXPECT_EQ(ui()->Combo1->count(), 0);
     EXPECT_FALSE(ui()->Combo1->isHidden());
+    EXPECT_EQ(ui()->Combo1->currentText(), ""); // not its design caption
+    EXPECT_EQ(ui()->Combo1->lineEdit()->text(), "");
     EXPECT_EQ(ui()->Label1->text(), "");
     EXPECT_FALSE(ui()->Command1->isEnabled());
 }
@@ -229,13 +232,68 @@ TEST_F(Form1Test, ArrowKeysChooseEntries)
 {
     load(standardRetailData());
     showAndFocusList();
-    pressKey(ui()->Combo1, Qt::Key_Down);
-    EXPECT_EQ(window->lobId(), 2);
-    EXPECT_EQ(ui()->Label1->text(), attributeWiseText("Fabric"));
-    EXPECT_TRUE(ui()->Command1->isEnabled());
-    pressKey(ui()->Combo1, Qt::Key_Up);
-    EXPECT_EQ(window->lobId(), 1);
-    EXPECT_EQ(ui()->Label1->text(), kProductWiseText);
+    // The first name is shown, not chosen: Up has nothing before it, and the
+    // first Down chooses the entry already shown.
+    QTest::keyClick(ui()->Combo1, Qt::Key_Up);
+    EXPECT_EQ(ui()->Combo1->currentText(), "Grocery");
+    EXPECT_EQ(ui()->Label1->text(), "");
+    EXPECT_FALSE(ui()->Command1->isEnabled());
+    const struct {
+        Qt::Key key;
+        std::int16_t lobId;
+        QString shown;
+        QString label;
+    } steps[] = {
+        {Qt::Key_Down, 1, "Grocery", kProductWiseText},
+        {Qt::Key_Down, 2, "Apparel", attributeWiseText("Fabric")},
+        {Qt::Key_Down, 2, "Apparel", attributeWiseText("Fabric")}, // the last entry stays
+        {Qt::Key_Up, 1, "Grocery", kProductWiseText},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.shown.toStdString());
+        QTest::keyClick(ui()->Combo1, step.key);
+        EXPECT_EQ(ui()->Combo1->currentText(), step.shown);
+        EXPECT_EQ(window->lobId(), step.lobId);
+        EXPECT_EQ(ui()->Label1->text(), step.label);
+        EXPECT_TRUE(ui()->Command1->isEnabled());
+    }
+}
+
+TEST_F(Form1Test, EnterOrSpaceOnTheFocusedOkPressesIt)
+{
+    struct Case {
+        const char* what;
+        QString data;
+        Qt::Key key;
+    };
+    const QString oneLine = "insert into lobmaster values (7, 'Footwear', 1);";
+    const Case cases[] = {
+        {"single line, Enter", oneLine, Qt::Key_Return},
+        {"single line, keypad Enter", oneLine, Qt::Key_Enter},
+        {"single line, Space", oneLine, Qt::Key_Space},
+        {"line chosen from the list, Enter", standardRetailData(), Qt::Key_Return},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gst::msgbox_seam::clear();
+        window.reset();
+        load(c.data);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+        if (ui()->Combo1->isVisible()) {
+            ASSERT_TRUE(waitUntil([&] { return ui()->Combo1->hasFocus(); }));
+            QTest::keyClick(ui()->Combo1, Qt::Key_Down);
+            QTest::keyClick(ui()->Combo1, Qt::Key_Tab);
+        }
+        // With the list hidden the window opens with the focus on OK.
+        ASSERT_TRUE(waitUntil([&] { return ui()->Command1->hasFocus(); }));
+        QTest::keyClick(ui()->Command1, c.key);
+        // "I Agree" is not ticked, so pressing OK asks for it.
+        ASSERT_TRUE(waitUntil([] { return !gst::msgbox_seam::shown().empty(); }));
+        EXPECT_EQ(gst::msgbox_seam::shown()[0].text, "Please tick the 'I Agree' checkbox before proceeding");
+        EXPECT_EQ(gst::msgbox_seam::shown().size(), 1u);
+    }
 }
 
 TEST_F(Form1Test, TypedTextChoosesNothing)

@@ -12,9 +12,13 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -28,6 +32,26 @@ QColor drawnColour(QWidget* field)
 {
     const QImage image = field->grab().toImage();
     return QColor(image.pixel(image.width() - 6, image.height() / 2));
+}
+
+// Runs `action` with real message boxes; each box is looked at by `whileShown`
+// and dismissed. Offscreen, like a window manager whose focus follows the
+// pointer, gives the focus back to no window: the program must take it back.
+void withRealBoxes(const std::function<void()>& action, const std::function<void()>& whileShown)
+{
+    gst::msgbox_seam::setScripted(false);
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || QApplication::activeWindow() != box)
+            return;
+        whileShown();
+        box->accept();
+    });
+    poll.start();
+    action();
+    gst::msgbox_seam::setScripted(true);
 }
 
 QList<Form1*> conversionWindows()
@@ -96,6 +120,23 @@ TEST_F(FrmLoginTest, ActivationShowsTheBillDateAndCutsOffTheBottomBand)
     EXPECT_EQ(window->frameGeometry().height(), 137);
 }
 
+// The pictures are read without asking every image-format plugin: loading
+// them (and the JPEG library) cost a start-up more than reading the pictures.
+TEST_F(FrmLoginTest, OpensWithoutLoadingImageFormatPlugins)
+{
+    EXPECT_EXIT(
+        {
+            QFile maps("/proc/self/maps");
+            if (!maps.open(QIODevice::ReadOnly))
+                gst::endProgram(2);
+            const QByteArray loaded = maps.readAll();
+            std::fprintf(stderr, "image-format plugins: %s\n",
+                         loaded.contains("imageformats") ? "loaded" : "none");
+            gst::endProgram(window->ui()->Image1->pixmap().isNull() ? 1 : 0);
+        },
+        ExitedWithCode(0), "image-format plugins: none");
+}
+
 TEST_F(FrmLoginTest, CaptionUsesTheWorkstationsLanguage)
 {
     const struct {
@@ -140,6 +181,92 @@ TEST_F(FrmLoginTest, TheFocusedFieldAloneShowsTheFocusColourWithItsTextSelected)
     window->ui()->cmdOk->setFocus();
     EXPECT_EQ(drawnColour(password()), info());
     EXPECT_EQ(drawnColour(userName()), info());
+}
+
+TEST_F(FrmLoginTest, FocusMovesBetweenTheControlsHighlightTheField)
+{
+    const QColor focus(237, 227, 253);
+    struct Move {
+        const char* what;
+        bool fromUserName;
+        bool selects; // a click places the caret after the field is highlighted
+        std::function<void(FrmLoginTest&)> move;
+    };
+    const Move moves[] = {
+        {"Tab", true, true, [](FrmLoginTest& t) { QTest::keyClick(t.userName(), Qt::Key_Tab); }},
+        {"Up", false, true, [](FrmLoginTest& t) { QTest::keyClick(t.password(), Qt::Key_Up); }},
+        {"a click", true, false, [](FrmLoginTest& t) { QTest::mouseClick(t.password(), Qt::LeftButton); }},
+        {"Alt+P", true, true,
+         [](FrmLoginTest& t) { QTest::keyClick(t.window.get(), Qt::Key_P, Qt::AltModifier); }},
+        {"the program's move", true, true, [](FrmLoginTest& t) { t.password()->setFocus(); }},
+    };
+    userName()->setText("admin");
+    password()->setText("pw");
+    for (const Move& m : moves) {
+        SCOPED_TRACE(m.what);
+        QLineEdit* from = m.fromUserName ? userName() : password();
+        QLineEdit* to = m.fromUserName ? password() : userName();
+        from->setFocus();
+        from->end(false);
+        to->end(false);
+        m.move(*this);
+        ASSERT_EQ(focused(), to);
+        EXPECT_EQ(to->selectedText(), m.selects ? to->text() : QString());
+        EXPECT_EQ(drawnColour(to), focus);
+        EXPECT_EQ(drawnColour(from), info());
+    }
+}
+
+TEST_F(FrmLoginTest, ComingBackToTheWindowIsNoFocusMove)
+{
+    const QColor focus(237, 227, 253);
+    struct Away {
+        const char* what;
+        std::function<void(FrmLoginTest&)> leave; // returns with the window inactive
+    };
+    QWidget other;
+    const Away ways[] = {
+        {"another program",
+         [&](FrmLoginTest& t) {
+             other.show();
+             other.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+             EXPECT_EQ(drawnColour(userName()), info()) << "while the window is inactive";
+             other.hide();
+             t.window->activateWindow(); // the operator comes back
+         }},
+        {"a message box",
+         [&](FrmLoginTest&) {
+             withRealBoxes(
+                 [] {
+                     gst::showMessage("SQL Server Agent already Running...", std::nullopt,
+                                      gst::MsgIcon::Information);
+                 },
+                 [&] { EXPECT_EQ(drawnColour(userName()), info()) << "while the box is up"; });
+         }},
+    };
+    for (const Away& way : ways) {
+        SCOPED_TRACE(way.what);
+        typeInto(userName(), "adm");
+        way.leave(*this);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_EQ(focused(), userName());
+        EXPECT_EQ(userName()->selectedText(), "");
+        EXPECT_EQ(drawnColour(userName()), focus);
+        QTest::keyClicks(userName(), "in");
+        EXPECT_EQ(userName()->text(), "admin");
+        userName()->clear();
+    }
+
+    // The program's own move made while a box was up counts when the window is back.
+    typeInto(password(), "wrong");
+    withRealBoxes([&] { QTest::mouseClick(window->ui()->cmdOk, Qt::LeftButton); }, [] {});
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_EQ(focused(), password());
+    EXPECT_EQ(drawnColour(password()), focus);
+    EXPECT_EQ(drawnColour(userName()), info());
+    typeInto(userName(), "x");
+    EXPECT_EQ(drawnColour(password()), info());
 }
 
 TEST_F(FrmLoginTest, EnterInTheUserNameMovesOnThroughTheInputQueue)

@@ -1,8 +1,8 @@
 // Layout of the login window: frame, controls, colours, tab order, picture.
-#include "signin/ClickableLabel.h"
 #include "signin/FrmLogin.h"
 #include "support/WindowTesting.h"
 #include "ui_FrmLogin.h"
+#include "windows/ClickableLabel.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,3 +1,4 @@
+#include "platform/Display.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
@@ -5,6 +6,9 @@
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 using ::testing::ExitedWithCode;
@@ -154,6 +158,43 @@ TEST(StartupDecision, MissingFirmRegisterIsAnUnhandledErrorReport)
     db.writeLoginSettings(db.folder(), "demo");
     EXPECT_EXIT(gst::guarded(&Main), ExitedWithCode(gst::kExitError),
                 "icon=critical title=gstconvert text=Run-time error '-2147217900':\\\\n\\\\n.*FirmMaster");
+}
+
+// The program itself, started where it has no display: it says so and ends
+// with its own code instead of aborting inside Qt with a core dump.
+TEST(NoDisplay, TheProgramSaysSoAndEndsWithItsOwnCode)
+{
+    const QString program = QCoreApplication::applicationDirPath() + "/../gstconvert";
+    ASSERT_TRUE(QFileInfo(program).isExecutable()) << program.toStdString();
+    const struct {
+        const char* what;
+        QStringList environment;
+        QStringList arguments;
+        const char* says;
+    } cases[] = {
+        {"nothing set", {}, {}, "DISPLAY and WAYLAND_DISPLAY are not set"},
+        {"xcb chosen", {"QT_QPA_PLATFORM=xcb"}, {}, "QT_QPA_PLATFORM is xcb and DISPLAY is not set"},
+        {"xcb chosen by argument", {}, {"-platform", "xcb"}, "QT_QPA_PLATFORM is xcb"},
+        // A display left over from a session that has ended.
+        {"no server on the display", {"DISPLAY=:4093"}, {}, "no X server answers on DISPLAY :4093"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        for (const QString& setting : c.environment)
+            environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+        EXPECT_EQ(process.exitCode(), gst::kExitNoDisplay) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(QString::fromLatin1(c.says))) << errors.toStdString();
+        EXPECT_TRUE(errors.contains("xvfb-run -a")) << errors.toStdString();
+    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "signin/ClickableLabel.h"
+#include "windows/ClickableLabel.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "signin/ButtonKeys.h"
+#include "windows/ButtonKeys.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>

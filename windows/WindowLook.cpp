@@ -1,8 +1,9 @@
-#include "signin/WindowLook.h"
+#include "windows/WindowLook.h"
 
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -22,6 +23,21 @@ namespace gst
 void loadWindowResources()
 {
     initWindowsResource();
+}
+
+QPixmap picture(const QString& path)
+{
+    QImageReader reader(path, QByteArrayLiteral("png"));
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+QIcon windowIcon(std::initializer_list<const char*> paths)
+{
+    QIcon icon;
+    for (const char* path : paths)
+        icon.addPixmap(picture(QString::fromLatin1(path)));
+    return icon;
 }
 
 QColor infoBackground()
@@ -63,6 +79,15 @@ QString withoutMnemonic(const QString& caption)
         plain += caption.at(i);
     }
     return plain;
+}
+
+void setLabelCaption(QLabel* label, const QString& caption)
+{
+    const int centre = label->x() + label->width() / 2;
+    label->setText(caption);
+    label->adjustSize();
+    if (label->alignment() & Qt::AlignHCenter)
+        label->move(centre - label->width() / 2, label->y());
 }
 
 void makeFixedDialog(QDialog* dialog, const QSize& clientSize)

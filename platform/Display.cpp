@@ -1,0 +1,117 @@
+#include "platform/Display.h"
+
+#include <QByteArray>
+#include <QList>
+#include <cstddef>
+#include <cstring>
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace gst
+{
+
+namespace
+{
+bool isSet(const char* name)
+{
+    return !qEnvironmentVariableIsEmpty(name);
+}
+
+// The value of "-name value" or "-name=value" among the arguments, or null.
+QByteArray argument(int argc, char** argv, const char* name)
+{
+    const size_t length = std::strlen(name);
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!a || a[0] != '-')
+            continue;
+        if (a[1] == '-')
+            ++a; // Qt takes --platform as well
+        if (std::strncmp(a + 1, name, length) != 0)
+            continue;
+        if (a[1 + length] == '=')
+            return QByteArray(a + 2 + length);
+        if (a[1 + length] == '\0' && i + 1 < argc)
+            return QByteArray(argv[i + 1]);
+    }
+    return QByteArray();
+}
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+bool connects(const QByteArray& path, bool abstract)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const size_t offset = abstract ? 1 : 0; // abstract names start with a NUL
+    if (path.size() + offset >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path + offset, path.constData(), static_cast<size_t>(path.size()));
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true; // cannot tell: let Qt try
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    close(fd);
+    return ok;
+}
+
+// A display on this machine (":0", ":1.0", "unix:2") whose X server does not
+// listen: a DISPLAY left from a session that has ended. Other forms (a host,
+// a path) are left to Qt.
+bool localDisplayGone(const QByteArray& display)
+{
+    QByteArray number = display;
+    if (number.startsWith("unix:"))
+        number = number.mid(4);
+    if (!number.startsWith(':'))
+        return false;
+    number = number.mid(1);
+    if (const qsizetype dot = number.indexOf('.'); dot >= 0)
+        number.truncate(dot);
+    bool numeric = false;
+    number.toUInt(&numeric);
+    if (!numeric)
+        return false;
+    const QByteArray path = "/tmp/.X11-unix/X" + number;
+    return !connects(path, true) && !connects(path, false);
+}
+#endif
+} // namespace
+
+QString missingDisplay(int argc, char** argv)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    QByteArray platform = argument(argc, argv, "platform");
+    if (platform.isNull())
+        platform = qgetenv("QT_QPA_PLATFORM");
+    // "xcb:option=..." and lists such as "wayland;xcb" name their first choice first.
+    const qsizetype options = platform.indexOf(':');
+    const QByteArray name = (options < 0 ? platform : platform.left(options)).split(';').first().trimmed();
+    if (!name.isEmpty() && name != "xcb")
+        return QString(); // another platform (offscreen, vnc, wayland...) reports for itself
+    if (!argument(argc, argv, "display").isNull())
+        return QString();
+    const QByteArray display = qgetenv("DISPLAY");
+    if (name.isEmpty() && isSet("WAYLAND_DISPLAY"))
+        return QString();
+    if (display.isEmpty())
+        return name.isEmpty()
+                   ? QStringLiteral(
+                         "no display to show the windows on: DISPLAY and WAYLAND_DISPLAY are not set")
+                   : QStringLiteral(
+                         "no display to show the windows on: QT_QPA_PLATFORM is xcb and DISPLAY is not set");
+    if (localDisplayGone(display))
+        return QStringLiteral("no X server answers on DISPLAY ") + QString::fromLocal8Bit(display);
+    return QString();
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return QString();
+#endif
+}
+
+} // namespace gst

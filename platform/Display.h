@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace gst
+{
+
+// Exit code when there is no display to show the windows on.
+constexpr int kExitNoDisplay = 4;
+
+// Why the windows could not be shown, or an empty text when a display may be
+// there. Call before the application object is made: Qt ends the process
+// inside its own code (an abort and a core dump) when it finds no display.
+// Only what can be told without connecting is looked at: the Qt platform
+// chosen by QT_QPA_PLATFORM or -platform, DISPLAY and WAYLAND_DISPLAY.
+QString missingDisplay(int argc, char** argv);
+
+} // namespace gst

@@ -1,0 +1,8 @@
+#include "startup/Handover.h"
+
+#include "conversion/Form1.h"
+
+void ShowConversionWindow()
+{
+    Form1::openConversionWindow();
+}
