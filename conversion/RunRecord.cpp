@@ -3,7 +3,6 @@
 #include "conversion/Conversion.h"
 #include "platform/Error.h"
 #include "platform/RunLog.h"
-#include "signin/Credentials.h"
 #include "startup/ConnectionState.h"
 
 #include <QDateTime>

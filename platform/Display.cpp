@@ -21,26 +21,6 @@ bool isSet(const char* name)
     return !qEnvironmentVariableIsEmpty(name);
 }
 
-// The value of "-name value" or "-name=value" among the arguments, or null.
-QByteArray argument(int argc, char** argv, const char* name)
-{
-    const size_t length = std::strlen(name);
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!a || a[0] != '-')
-            continue;
-        if (a[1] == '-')
-            ++a; // Qt takes --platform as well
-        if (std::strncmp(a + 1, name, length) != 0)
-            continue;
-        if (a[1 + length] == '=')
-            return QByteArray(a + 2 + length);
-        if (a[1 + length] == '\0' && i + 1 < argc)
-            return QByteArray(argv[i + 1]);
-    }
-    return QByteArray();
-}
-
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 bool connects(const QByteArray& path, bool abstract)
 {
@@ -82,19 +62,16 @@ bool localDisplayGone(const QByteArray& display)
 #endif
 } // namespace
 
-QString missingDisplay(int argc, char** argv)
+QString missingDisplay()
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    QByteArray platform = argument(argc, argv, "platform");
-    if (platform.isNull())
-        platform = qgetenv("QT_QPA_PLATFORM");
+    // The command line takes no Qt options: the platform comes from the environment.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     // "xcb:option=..." and lists such as "wayland;xcb" name their first choice first.
     const qsizetype options = platform.indexOf(':');
     const QByteArray name = (options < 0 ? platform : platform.left(options)).split(';').first().trimmed();
     if (!name.isEmpty() && name != "xcb")
         return QString(); // another platform (offscreen, vnc, wayland...) reports for itself
-    if (!argument(argc, argv, "display").isNull())
-        return QString();
     const QByteArray display = qgetenv("DISPLAY");
     if (name.isEmpty() && isSet("WAYLAND_DISPLAY"))
         return QString();
@@ -108,8 +85,6 @@ QString missingDisplay(int argc, char** argv)
         return QStringLiteral("no X server answers on DISPLAY ") + QString::fromLocal8Bit(display);
     return QString();
 #else
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
     return QString();
 #endif
 }

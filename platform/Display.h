@@ -12,7 +12,7 @@ constexpr int kExitNoDisplay = 4;
 // there. Call before the application object is made: Qt ends the process
 // inside its own code (an abort and a core dump) when it finds no display.
 // Only what can be told without connecting is looked at: the Qt platform
-// chosen by QT_QPA_PLATFORM or -platform, DISPLAY and WAYLAND_DISPLAY.
-QString missingDisplay(int argc, char** argv);
+// chosen by QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY.
+QString missingDisplay();
 
 } // namespace gst

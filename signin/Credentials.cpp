@@ -12,7 +12,6 @@
 bool gSignedIn = false;
 std::int16_t gUserId = 0;
 QString gUserName;
-QString gLoginName;
 bool gDefaultMenu = false;
 std::int16_t gProcessId = 0;
 

@@ -15,8 +15,6 @@ extern std::int16_t gUserId;
 extern QString gUserName;
 extern bool gDefaultMenu;
 extern std::int16_t gProcessId;
-// The login name that signed in, as typed (trimmed); the run log names it.
-extern QString gLoginName;
 
 namespace gst
 {

@@ -78,6 +78,7 @@ QString helpText()
                           "  2   ended after a refusal (run date, rows already on the new slab, the new\n"
                           "      slab record or the GST attribute's table missing)\n"
                           "  3   ended after an error report (connection, login settings, any other error)\n"
+                          "  4   no display to show the windows on\n"
                           "  64  the command line was not understood\n"
                           "\n"
                           "See gstconvert(1).\n")

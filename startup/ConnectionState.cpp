@@ -8,6 +8,7 @@ QString gDbUser;
 std::unique_ptr<gst::Connection> gConnection;
 QDateTime gBillDate;
 const QString gMsgTitle;
+QString gLoginName;
 
 QDateTime runDateCutoff()
 {

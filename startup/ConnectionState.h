@@ -17,6 +17,8 @@ extern QString gDbUser;
 extern std::unique_ptr<gst::Connection> gConnection;
 extern QDateTime gBillDate;
 extern const QString gMsgTitle; // always empty
+// The login name that signed in, as typed (trimmed); the run log names it.
+extern QString gLoginName;
 
 // The run-date gate's cut-off: 27 July 2018, 00:00.
 QDateTime runDateCutoff();

@@ -88,7 +88,7 @@ namespace gst
 
 int runApplication(int& argc, char** argv)
 {
-    const QString noDisplay = missingDisplay(argc, argv);
+    const QString noDisplay = missingDisplay();
     if (!noDisplay.isEmpty()) {
         std::fprintf(stderr,
                      "%s: %s.\nStart it from a desktop session or over ssh -X, under xvfb-run -a, or with "

@@ -64,7 +64,7 @@ TEST_F(CommandLine, HelpTellsTheSettingsFileAndTheExitCodes)
         // The file this environment would really read, not only the rule.
         EXPECT_TRUE(r.out.contains(QDir(m_config.path()).filePath(QStringLiteral("talvex/login.ini"))))
             << r.out.toStdString();
-        for (const char* line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  64 "})
+        for (const char* line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  64 "})
             EXPECT_TRUE(r.out.contains(QLatin1String(line))) << "no exit code line" << line;
     }
 }
