@@ -123,7 +123,8 @@ TEST(RunLog, NothingButARegularFileOfItsOwnIsWrittenAndAFailureIsSaidOnce)
         {"a hard link to another file",
          [&] {
              QDir().mkpath(folder.dataHome() + "/talvex");
-             ::link(QFile::encodeName(other).constData(), QFile::encodeName(folder.logPath()).constData());
+             ASSERT_EQ(0, ::link(QFile::encodeName(other).constData(),
+                                 QFile::encodeName(folder.logPath()).constData()));
          }},
         {"a link to another file", [&] { QFile::link(other, folder.logPath()); }},
         {"a link to nowhere", [&] { QFile::link(folder.dataHome() + "/none", folder.logPath()); }},
