@@ -867,11 +867,45 @@ void Connection::endTransaction(bool commit)
     // driver commits it, FreeTDS rolls it back): after a failed commit or
     // rollback the transaction stays open, uncommitted, for another rollback
     // or for the end of the program, which discards it.
-    if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+    if (!SQL_SUCCEEDED(rc)) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_DBC, m_dbc);
+        if (commit || !serverHadRolledBack(records))
+            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        resyncAfterServerRollback(records);
+        return;
+    }
     m_inTransaction = false;
     SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
+bool Connection::serverHadRolledBack(const std::vector<DiagRecord>& records)
+{
+    // SQL Server rolls a deadlock victim's transaction back itself, and then
+    // answers the driver's rollback with 3903: nothing is open there any more.
+    for (const DiagRecord& r : records) {
+        if (r.nativeError == 3903)
+            return true;
+    }
+    return false;
+}
+
+void Connection::resyncAfterServerRollback(const std::vector<DiagRecord>& records)
+{
+    // The driver still counts itself inside a transaction, and FreeTDS would
+    // take the next switch to manual commit as already done, running a retry's
+    // updates one by one. Open a transaction for the driver to end as it
+    // switches autocommit back on, so that driver and server agree again.
+    try {
+        execute(QStringLiteral("BEGIN TRANSACTION"));
+    } catch (const AppError&) {
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    }
+    const SQLRETURN rc = SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    if (!SQL_SUCCEEDED(rc))
+        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    m_inTransaction = false;
 }
 
 bool Connection::tableExists(const QString& name)

@@ -121,6 +121,8 @@ private:
     void* run(const QString& sql, const Params& params);
     void trace(const QString& sql) const;
     void endTransaction(bool commit);
+    static bool serverHadRolledBack(const std::vector<DiagRecord>& records);
+    void resyncAfterServerRollback(const std::vector<DiagRecord>& records);
     [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;
 
     QString m_provider;

@@ -114,14 +114,16 @@ TEST(SqlServerRunLog, CountsAreTheServersAndAFailureIsRecordedWithTheServersErro
         EXPECT_EQ(moved, c.changed);
 
         // Nothing was asked to learn the counts: the updates are followed by
-        // the end of the transaction and nothing else.
+        // the end of the transaction and nothing else (after a deadlock, the
+        // transaction opened for the driver to end).
         const QStringList sent = peer.statements();
         qsizetype last = sent.size() - 1;
         while (last >= 0 && !sent[last].startsWith("update "))
             --last;
         ASSERT_GE(last, 0) << sent.join("\n").toStdString();
         for (const QString& after : sent.mid(last + 1))
-            EXPECT_TRUE(after.startsWith("COMMIT TRANSACTION") || after.startsWith("ROLLBACK TRANSACTION"))
+            EXPECT_TRUE(after.startsWith("COMMIT TRANSACTION") || after.startsWith("ROLLBACK TRANSACTION") ||
+                        (c.fault && after == "BEGIN TRANSACTION"))
                 << after.toStdString();
         EXPECT_FALSE(runLog.bytes().contains(kSaPassword.toUtf8()));
     }

@@ -2207,6 +2207,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             error(o, faultError(*fault));
             putDone(o, kTokDone, kDoneError, 0, 0);
         } else {
+            bool failed = false;
             if (r.text.startsWith(QLatin1String("BEGIN"))) {
                 if (!m_transaction)
                     begin(o);
@@ -2214,6 +2215,13 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
                 commit(o);
                 if (beginAfter)
                     begin(o);
+            } else if (!m_transaction) {
+                // As SQL Server answers a rollback after it has rolled back
+                // itself (a deadlock victim, an error that ends the transaction).
+                error(o, {3903, 1, 16,
+                          QStringLiteral(
+                              "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.")});
+                failed = true;
             } else {
                 rollback(o);
                 if (beginAfter)
@@ -2221,7 +2229,7 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             }
             if (fault && fault->action == TdsPeer::Fault::Action::CloseAfterRun)
                 return false;
-            putDone(o, kTokDone, 0, 0, 0);
+            putDone(o, kTokDone, failed ? kDoneError : 0, 0, 0);
         }
     } else if (rpcOther) {
         if (fault && fault->action == TdsPeer::Fault::Action::Close)

@@ -64,7 +64,9 @@
 //   type of its values. Rows counted in DONE (DONE_COUNT for updates).
 // - Faults on request (Fault): an ERROR token with a chosen number on the Nth
 //   request matching a pattern (1205 also rolls the transaction back, as SQL
-//   Server does to a deadlock victim), the connection closed before or after
+//   Server does to a deadlock victim, and the driver's rollback request that
+//   follows is then refused with 3903, as FreeTDS users report from real
+//   servers), the connection closed before or after
 //   the statement ran, a server that stops answering, a delay before every
 //   answer; and a count of round trips per connection.
 // - The SQL Server Browser answer on UDP port 1434 of the peer's own address
