@@ -7,6 +7,7 @@
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
 #include "startup/ModMain.h"
+#include "support/SignIn.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
@@ -52,15 +53,6 @@ private:
         return window && QApplication::activeWindow() == window ? window : nullptr;
     }
 
-    Form1* conversionWindow() const
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* form = qobject_cast<Form1*>(w); form && form->isVisible())
-                return form;
-        }
-        return nullptr;
-    }
-
     void next()
     {
         ++m_step;
@@ -76,7 +68,7 @@ private:
         act();
         m_busy = false;
         if (m_sinceStep.elapsed() > 20000) {
-            Form1* form = conversionWindow();
+            Form1* form = shownConversionWindow();
             std::fprintf(stderr, "operator stuck at step %d [%s] %d %d\n", m_step,
                          form ? qPrintable(form->ui()->Combo1->currentText()) : "-",
                          form ? form->ui()->Combo1->currentIndex() : -9,
@@ -126,7 +118,7 @@ private:
             return;
         }
         case 4: { // the conversion window: arrow down to Apparel, which chooses it
-            Form1* form = conversionWindow();
+            Form1* form = shownConversionWindow();
             if (!form || QApplication::activeModalWidget())
                 return;
             QComboBox* lines = form->ui()->Combo1;
@@ -142,7 +134,7 @@ private:
             return;
         }
         case 5: { // tick I Agree, press OK, answer Yes
-            Form1* form = conversionWindow();
+            Form1* form = shownConversionWindow();
             if (!form)
                 return;
             if (!gst::msgbox_seam::shown().empty()) {

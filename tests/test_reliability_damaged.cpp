@@ -19,6 +19,7 @@
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
+#include "support/SignIn.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
@@ -414,21 +415,12 @@ protected:
             firms->ui()->cmdOk->click();
         }
         report("database", gDatabaseName);
-        auto* login = new FrmLogin;
-        login->Form_Load();
-        login->show();
-        login->ui()->txtUserName->setText("admin");
-        login->ui()->txtPassword->setText("admin123");
-        login->ui()->cmdOk->click();
+        signInThroughLoginWindow();
         if (!gSignedIn) {
             report("stage", "sign-in refused");
             gst::endProgram(gst::kExitCancelled);
         }
-        Form1* form = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* f = qobject_cast<Form1*>(w); f && f->isVisible())
-                form = f;
-        }
+        Form1* form = shownConversionWindow();
         if (!form) {
             report("stage", "no conversion window");
             gst::endProgram(gst::kExitCancelled);

@@ -433,10 +433,7 @@ TEST_F(Faults, RollbackThatFailsIsReportedAndEndsTheProgramWithNothingCommitted)
             const ChildOutcome retry = runChild([&] { convert(c.lob); });
             ASSERT_TRUE(retry.exited) << retry.describe().toStdString();
             EXPECT_EQ(retry.exitCode, gst::kExitRefused);
-            EXPECT_EQ(retry.lastBox(),
-                      boxLine("critical", "Products",
-                              "This utility cannot run!\r\nSome Products already have GST type 'GST 5% (18% "
-                              "above Rs 1000)' assigned to them."));
+            EXPECT_EQ(retry.lastBox(), productsRefusalBox());
         }
     }
 }

@@ -18,6 +18,7 @@
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/RunLogFolder.h"
+#include "support/SignIn.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
@@ -562,12 +563,7 @@ protected:
         reportExact("database", gDatabaseName);
         firms->ui()->cmdOk->click();
         reportExact("connectedTo", gConnection->target().catalog);
-        auto* login = new FrmLogin;
-        login->Form_Load();
-        login->show();
-        login->ui()->txtUserName->setText("admin");
-        login->ui()->txtPassword->setText("admin123");
-        login->ui()->cmdOk->click();
+        signInThroughLoginWindow();
         report("signedIn", gSignedIn ? "1" : "0");
     }
 

@@ -12,6 +12,7 @@
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
+#include "support/SignIn.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
@@ -64,17 +65,8 @@ protected:
             firms.ui()->cmbFirm->setCurrentIndex(firms.ui()->cmbFirm->findText(firm));
             firms.ui()->cmdOk->click();
         }
-        auto* login = new FrmLogin;
-        login->Form_Load();
-        login->show();
-        login->ui()->txtUserName->setText("admin");
-        login->ui()->txtPassword->setText("admin123");
-        login->ui()->cmdOk->click();
-        Form1* form = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* f = qobject_cast<Form1*>(w); f && f->isVisible())
-                form = f;
-        }
+        signInThroughLoginWindow();
+        Form1* form = shownConversionWindow();
         if (!form) {
             report("stopped", "no conversion window");
             return;
@@ -486,10 +478,7 @@ TEST_F(SqlServerRun, TransactionFaultsRollBackOrEndTheProgramNeverClaimingDone)
             const ChildOutcome retry = runChild([&] { signInAndConvert(c.lob); });
             ASSERT_TRUE(retry.exited) << retry.describe().toStdString();
             EXPECT_EQ(retry.exitCode, gst::kExitRefused);
-            EXPECT_EQ(retry.lastBox(),
-                      boxLine("critical", "Products",
-                              "This utility cannot run!\r\nSome Products already have GST type 'GST 5% (18% "
-                              "above Rs 1000)' assigned to them."));
+            EXPECT_EQ(retry.lastBox(), productsRefusalBox());
             EXPECT_EQ(
                 db.queryRows("talvex", "select ProductId, vatid from Products where LobId = 1 order by 1"),
                 DbRows({{"1", "5003"}, {"2", "5005"}, {"3", "5019"}, {"4", "5019"}}));

@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "platform/Odbc.h"
 #include "support/QtPrinters.h"
+#include "support/SharedConnection.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 
@@ -20,15 +21,7 @@ std::unique_ptr<gst::Connection> openThrough(const TdsPeer& peer,
                                              const QString& password = kSaPassword,
                                              const QString& options = QString())
 {
-    auto c = std::make_unique<gst::Connection>();
-    c->setProvider(QStringLiteral("SQLOLEDB"));
-    c->setDriver(QStringLiteral("FreeTDS"), options);
-    c->setProperty(QStringLiteral("Data Source"), peer.serverName());
-    c->setProperty(QStringLiteral("Initial Catalog"), catalog);
-    c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
-    c->setProperty(QStringLiteral("Password"), password);
-    c->open();
-    return c;
+    return openThroughPeer(peer, catalog, password, options);
 }
 
 class PeerTest : public ::testing::Test

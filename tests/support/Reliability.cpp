@@ -317,6 +317,13 @@ QString boxLine(const QString& icon, const QString& title, const QString& text)
     return QStringLiteral("[msgbox] icon=%1 title=%2 text=%3").arg(icon, title, shown);
 }
 
+QString productsRefusalBox()
+{
+    return boxLine(QStringLiteral("critical"), QStringLiteral("Products"),
+                   QStringLiteral("This utility cannot run!\r\nSome Products already have GST type 'GST 5% "
+                                  "(18% above Rs 1000)' assigned to them."));
+}
+
 QString canarySql()
 {
     return QStringLiteral("create table canary (id integer primary key, note varchar(50));"

@@ -70,6 +70,8 @@ void copyDatabase(TestDatabase& db, const QString& from, const QString& to);
 QString sqliteIdentifier(const QString& name);
 // The program's "[msgbox] ..." line for a box, as the scripted seam prints it.
 QString boxLine(const QString& icon, const QString& title, const QString& text);
+// The refusal a run meets when products of its line are on the new slab already.
+QString productsRefusalBox();
 
 // A table that no run may touch; canaryIntact() checks it is still there, whole.
 QString canarySql();

@@ -20,10 +20,9 @@ void connectShared(const TestDatabase& db, const QString& catalog)
     gDatabaseName = catalog;
 }
 
-void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
-                              const QString& options)
+std::unique_ptr<gst::Connection> openThroughPeer(const TdsPeer& peer, const QString& catalog,
+                                                 const QString& password, const QString& options)
 {
-    gConnection.reset();
     auto c = std::make_unique<gst::Connection>();
     c->setProvider(QStringLiteral("SQLOLEDB"));
     c->setDriver(QStringLiteral("FreeTDS"), options);
@@ -32,7 +31,14 @@ void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const
     c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
     c->setProperty(QStringLiteral("Password"), password);
     c->open();
-    gConnection = std::move(c);
+    return c;
+}
+
+void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
+                              const QString& options)
+{
+    gConnection.reset();
+    gConnection = openThroughPeer(peer, catalog, password, options);
     gDatabaseName = catalog;
 }
 
