@@ -136,16 +136,6 @@ bool CheckCredentials(FrmLogin& window)
         }
     }
 
-    // Only the first row counts, but the result is read to its end: closed
-    // early, FreeTDS cancels it (ATTENTION) and waits for the server, one more
-    // round trip per attempt.
-    auto finish = [&rs] {
-        if (rs) {
-            while (rs->next()) {
-            }
-            rs->close();
-        }
-    };
     if (passed) {
         gSignedIn = true;
         gLoginName = userName;
@@ -153,10 +143,12 @@ bool CheckCredentials(FrmLogin& window)
         gUserName = rs->value(QStringLiteral("Name")).toText();
         gDefaultMenu = rs->value(QStringLiteral("Defaultmenu")).toBool();
         gProcessId = rs->value(QStringLiteral("ProcessId")).toInt16();
-        finish();
+        // Only the first row counts; closing reads the rest, so FreeTDS sends no cancel.
+        rs->close();
         return true;
     }
-    finish();
+    if (rs)
+        rs->close();
 
     if (blocked) {
         gst::showMessage(QStringLiteral("Your Account Has Been Blocked !!"), std::nullopt,
