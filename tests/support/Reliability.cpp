@@ -1,6 +1,7 @@
 #include "support/Reliability.h"
 
 #include "platform/Odbc.h"
+#include "support/TdsPeer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -126,6 +127,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     }
     std::fflush(stdout);
     std::fflush(stderr);
+    TdsPeer::settleAll();
     QElapsedTimer clock;
     clock.start();
     const pid_t pid = ::fork();

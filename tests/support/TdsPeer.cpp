@@ -32,6 +32,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -1216,6 +1217,9 @@ public:
         int seen = 0;
         bool fired = false;
     };
+    // Joins the threads of sessions whose client has gone.
+    void settle();
+
     struct ConnectionRecord {
         int fd = -1;
         bool open = true;
@@ -1239,6 +1243,7 @@ public:
     int listenFd = -1;
     int udpFd = -1;
     std::atomic<bool> stopping{false};
+    bool listening = false; // the listener thread is in its loop (under mutex)
     std::atomic<bool> running{false};
     Clock::time_point deadline;
     std::thread listener;
@@ -2313,6 +2318,32 @@ void TdsPeer::Impl::serve(int fd, int id)
     changed.notify_all();
 }
 
+void TdsPeer::Impl::settle()
+{
+    std::vector<std::thread> ended;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        // A client that has gone (a child that ended) is noticed by its
+        // session within a poll slice; wait for that before collecting.
+        const auto clientGone = [this] {
+            for (const ConnectionRecord& c : connections) {
+                pollfd p{c.fd, POLLRDHUP, 0};
+                if (c.open && c.fd >= 0 && ::poll(&p, 1, 0) > 0 &&
+                    (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
+                    return true;
+            }
+            return false;
+        };
+        changed.wait_for(lock, std::chrono::seconds(5), [&] { return !clientGone(); });
+        for (std::size_t i = 0; i < connections.size() && i < sessions.size(); ++i) {
+            if (!connections[i].open && sessions[i].joinable())
+                ended.push_back(std::move(sessions[i]));
+        }
+    }
+    for (std::thread& t : ended)
+        t.join();
+}
+
 void TdsPeer::Impl::answerBrowser()
 {
     char buf[1024];
@@ -2348,6 +2379,11 @@ void TdsPeer::Impl::answerBrowser()
 
 void TdsPeer::Impl::listen()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        listening = true;
+        changed.notify_all();
+    }
     while (!shouldStop()) {
         pollfd fds[2] = {{listenFd, POLLIN, 0}, {udpFd, POLLIN, 0}};
         const int count = udpFd >= 0 ? 2 : 1;
@@ -2363,11 +2399,10 @@ void TdsPeer::Impl::listen()
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             int id = 0;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                connections.push_back(ConnectionRecord{fd, true, 0});
-                id = int(connections.size());
-            }
+            // Under the lock, so that settle() finds each session beside its connection.
+            std::lock_guard<std::mutex> lock(mutex);
+            connections.push_back(ConnectionRecord{fd, true, 0});
+            id = int(connections.size());
             sessions.emplace_back([this, fd, id] { serve(fd, id); });
         }
     }
@@ -2485,6 +2520,21 @@ std::pair<QByteArray, QByteArray> TdsPeer::makeSelfSignedCertificate()
     return {certPem, keyPem};
 }
 
+namespace
+{
+// The peers running in this process, for settleAll().
+std::mutex& registryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+std::set<TdsPeer*>& registry()
+{
+    static std::set<TdsPeer*> peers;
+    return peers;
+}
+} // namespace
+
 void TdsPeer::start()
 {
     Impl& d = *m_impl;
@@ -2574,7 +2624,23 @@ void TdsPeer::start()
     d.stopping = false;
     d.deadline = Clock::now() + std::chrono::seconds(kMaxLifetimeSeconds);
     d.running = true;
+    d.listening = false;
     d.listener = std::thread([&d] { d.listen(); });
+    {
+        // A thread still starting up is inside the allocator: the test's next
+        // fork() must not meet it there (see settleAll).
+        std::unique_lock<std::mutex> lock(d.mutex);
+        d.changed.wait_for(lock, std::chrono::seconds(5), [&d] { return d.listening; });
+    }
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().insert(this);
+}
+
+void TdsPeer::settleAll()
+{
+    std::lock_guard<std::mutex> lock(registryMutex());
+    for (TdsPeer* peer : registry())
+        peer->m_impl->settle();
 }
 
 void TdsPeer::stop()
@@ -2582,6 +2648,10 @@ void TdsPeer::stop()
     Impl& d = *m_impl;
     if (!d.running)
         return;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        registry().erase(this);
+    }
     d.stopping = true;
     if (d.listener.joinable())
         d.listener.join();

@@ -231,6 +231,13 @@ public:
     // a test may GTEST_SKIP on it for the Browser port when not root).
     void start();
     void stop();
+
+    // Joins the threads of every running peer's sessions whose client has
+    // gone. Call before fork(): a child forked while one of them is inside the
+    // allocator waits forever for its lock (GCC 12's AddressSanitizer takes
+    // none around fork). start() likewise returns only once its listener
+    // thread has started; the threads of open connections wait in poll().
+    static void settleAll();
     bool isRunning() const;
 
     QString address() const;            // "127.a.b.c"
