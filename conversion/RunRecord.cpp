@@ -33,13 +33,18 @@ QString bounded(const QString& text)
     return text.left(cut) + QChar(0x2026);
 }
 
-// Values from the database, the settings and the environment go in as they
-// stand, except one that holds the database password: that is withheld whole.
 QString field(const QString& text)
+{
+    return jsonString(bounded(text));
+}
+
+// A driver's error text may quote what was sent to it, the database password
+// among it: such a text is withheld whole. The program's own fields never are.
+QString driverText(const QString& text)
 {
     if (!gDbPassword.isEmpty() && text.contains(gDbPassword))
         return jsonString(QStringLiteral("(withheld: holds the database password)"));
-    return jsonString(bounded(text));
+    return field(text);
 }
 
 bool needsEscape(char16_t u)
@@ -244,13 +249,13 @@ QByteArray RunRecord::Data::line(const QString& result, const QString& outcome, 
                 s += QLatin1Char(',');
             first = false;
             // "products" is the program's own word; a value table's name is data.
-            s += (table == QLatin1String("products") ? jsonString(table) : field(table)) + QLatin1Char(':') +
+            s += field(table) + QLatin1Char(':') +
                  (count < 0 || !done ? QStringLiteral("\"unknown\"") : QString::number(count));
         }
     }
     s += QStringLiteral("},\"result\":") + jsonString(result);
     // "Done" and the refusals are the program's own texts; an error's text is the driver's.
-    s += QStringLiteral(",\"outcome\":") + (errorNumber ? field(outcome) : jsonString(outcome));
+    s += QStringLiteral(",\"outcome\":") + (errorNumber ? driverText(outcome) : jsonString(outcome));
     if (errorNumber)
         s += QStringLiteral(",\"errorNumber\":") + QString::number(*errorNumber);
     s += QLatin1Char('}');

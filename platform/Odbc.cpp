@@ -18,13 +18,6 @@ namespace
 {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
-constexpr int kSqliteBusyTimeoutMs = 5000;
-// SQL Server names (sysname) and passwords hold at most 128 characters.
-constexpr int kLongestSqlServerName = 128;
-constexpr int kLongestServerName = 255;
-constexpr int kLongestOptions = 1000;
-// unixODBC copies connection strings into buffers of 2048 bytes in places.
-constexpr int kLongestConnectionString = 2000;
 
 Connection::TraceHook& traceHook()
 {
@@ -163,408 +156,6 @@ QString describeDiagnostics(const std::vector<DiagRecord>& records)
     return lines.join(QLatin1Char('\n'));
 }
 
-bool isSqliteDriver(const QString& driver)
-{
-    return driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
-}
-
-bool isFreeTdsDriver(const QString& driver)
-{
-    return driver.contains(QLatin1String("freetds"), Qt::CaseInsensitive) ||
-           driver.contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
-}
-
-namespace
-{
-
-// Each driver reads a connection string its own way, and the driver manager
-// reads it first, by the ODBC rule, to find DRIVER, DSN, FILEDSN and SAVEFILE.
-// A value goes in only where every reader sees it whole; otherwise it is refused.
-enum class StringRule {
-    Odbc,    // braces with "}" doubled: unixODBC, Windows' manager, Microsoft's drivers
-    FreeTds, // FreeTDS 1.3: a braced value ends at the first "};", doubling is kept
-    Sqlite,  // the SQLite3 driver: no braces, a value ends at the first ";"
-};
-
-struct Attribute {
-    QString key;
-    QString value;
-    bool operator==(const Attribute& o) const { return key == o.key && value == o.value; }
-};
-using Attributes = std::vector<Attribute>;
-
-Attributes parseOdbcRule(const QString& s)
-{
-    Attributes out;
-    int i = 0;
-    const int n = static_cast<int>(s.size());
-    for (;;) {
-        while (i < n && (s[i].isSpace() || s[i] == QLatin1Char(';')))
-            ++i;
-        const int eq = static_cast<int>(s.indexOf(QLatin1Char('='), i));
-        if (i >= n || eq < 0)
-            break;
-        Attribute a{s.mid(i, eq - i), QString()};
-        i = eq + 1;
-        if (i < n && s[i] == QLatin1Char('{')) {
-            ++i;
-            while (i < n && (s[i] != QLatin1Char('}') || (i + 1 < n && s[i + 1] == QLatin1Char('}')))) {
-                if (s[i] == QLatin1Char('}'))
-                    ++i;
-                a.value += s[i++];
-            }
-            if (i < n)
-                ++i; // the closing brace
-        } else {
-            while (i < n && s[i] != QLatin1Char(';'))
-                a.value += s[i++];
-        }
-        out.push_back(a);
-    }
-    return out;
-}
-
-Attributes parseFreeTdsRule(const QString& s)
-{
-    Attributes out;
-    int p = 0;
-    const int n = static_cast<int>(s.size());
-    while (p < n) {
-        while (p < n && s[p] == QLatin1Char(';'))
-            ++p;
-        const int eq = static_cast<int>(s.indexOf(QLatin1Char('='), p));
-        if (eq < 0)
-            break;
-        while (p < eq && s[p] == QLatin1Char(' '))
-            ++p;
-        Attribute a{s.mid(p, eq - p), QString()};
-        p = eq + 1;
-        int end = -1;
-        if (p < n && s[p] == QLatin1Char('{')) {
-            ++p;
-            for (int k = p; k < n; ++k) {
-                if (s[k] == QLatin1Char('}') && k + 1 < n && s[k + 1] == QLatin1Char(';')) {
-                    end = k;
-                    break;
-                }
-            }
-        } else {
-            end = static_cast<int>(s.indexOf(QLatin1Char(';'), p));
-        }
-        if (end < 0)
-            end = n;
-        a.value = s.mid(p, end - p);
-        out.push_back(a);
-        p = end;
-        if (p >= n)
-            break;
-        if (s[p] == QLatin1Char('}'))
-            ++p;
-        ++p;
-    }
-    return out;
-}
-
-Attributes parseSqliteRule(const QString& s)
-{
-    Attributes out;
-    int p = 0;
-    const int n = static_cast<int>(s.size());
-    while (p < n) {
-        while (p < n && s[p] == QLatin1Char(';'))
-            ++p;
-        const int eq = static_cast<int>(s.indexOf(QLatin1Char('='), p));
-        if (p >= n || eq < 0)
-            break;
-        int end = static_cast<int>(s.indexOf(QLatin1Char(';'), eq + 1));
-        if (end < 0)
-            end = n;
-        out.push_back({s.mid(p, eq - p), s.mid(eq + 1, end - eq - 1)});
-        p = end;
-    }
-    return out;
-}
-
-Attributes parseByRule(StringRule rule, const QString& s)
-{
-    switch (rule) {
-    case StringRule::FreeTds:
-        return parseFreeTdsRule(s);
-    case StringRule::Sqlite:
-        return parseSqliteRule(s);
-    case StringRule::Odbc:
-        break;
-    }
-    return parseOdbcRule(s);
-}
-
-StringRule ruleOf(const QString& driver)
-{
-    if (isSqliteDriver(driver))
-        return StringRule::Sqlite;
-    if (isFreeTdsDriver(driver))
-        return StringRule::FreeTds;
-    return StringRule::Odbc;
-}
-
-bool isKey(const QString& key, const char* name)
-{
-    return key.trimmed().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-}
-
-// Keys the driver manager acts on itself: another driver or data source, a file
-// written with the whole string, attributes set on its own.
-bool isManagerKey(const QString& key)
-{
-    return isKey(key, "DRIVER") || isKey(key, "DSN") || isKey(key, "FILEDSN") || isKey(key, "SAVEFILE") ||
-           isKey(key, "DMEnvAttr") || isKey(key, "DMConnAttr") || isKey(key, "DMStmtAttr");
-}
-
-QString encodeValue(StringRule rule, const QString& value)
-{
-    if (rule == StringRule::Sqlite)
-        return value;
-    const bool needsBraces = value.isEmpty() || value.contains(QLatin1Char(';')) ||
-                             value.contains(QLatin1Char('}')) || value.contains(QLatin1Char('{')) ||
-                             value.contains(QLatin1Char('=')) || value.front().isSpace() ||
-                             value.back().isSpace();
-    if (!needsBraces)
-        return value;
-    if (rule == StringRule::FreeTds)
-        return QLatin1Char('{') + value + QLatin1Char('}');
-    QString v = value;
-    v.replace(QLatin1String("}"), QLatin1String("}}"));
-    return QLatin1Char('{') + v + QLatin1Char('}');
-}
-
-// The driver manager must find our driver and nothing else of its own.
-bool managerReadsOnlyOurDriver(const QString& s, const QString& driver)
-{
-    for (const Attribute& a : parseOdbcRule(s)) {
-        if (!isManagerKey(a.key))
-            continue;
-        if (!isKey(a.key, "DRIVER") || a.value != driver)
-            return false;
-    }
-    return true;
-}
-
-[[noreturn]] void refuse(const QString& what, const QString& problem, const QString& fix)
-{
-    throw AppError(err::kInvalidArgument,
-                   QStringLiteral("%1 cannot be used: it %2. %3").arg(what, problem, fix));
-}
-
-bool hasControlCharacter(const QString& value)
-{
-    for (const QChar c : value) {
-        if (c.category() == QChar::Other_Control)
-            return true;
-    }
-    return false;
-}
-
-// Values SQL Server itself could not take, whichever driver is named.
-void checkTargetValues(const ConnectionTarget& target)
-{
-    const QString settings = QStringLiteral("Correct it in the login settings.");
-    const QString serverWhat = QStringLiteral("The server name (ServerName in the login settings)");
-    if (target.dataSource.contains(QChar(0)))
-        refuse(serverWhat, QStringLiteral("holds a NUL character"), settings);
-    if (target.dataSource.size() > kLongestServerName)
-        refuse(serverWhat, QStringLiteral("is longer than %1 characters").arg(kLongestServerName), settings);
-    if (hasControlCharacter(target.dataSource))
-        refuse(serverWhat, QStringLiteral("holds a control character"), settings);
-
-    const QString catalogWhat = QStringLiteral("The database name");
-    const QString catalogFix =
-        QStringLiteral("Correct the database name of the firm (DBName in FirmMaster) and start again.");
-    if (target.catalog.contains(QChar(0)))
-        refuse(catalogWhat, QStringLiteral("holds a NUL character"), catalogFix);
-    if (target.catalog.size() > kLongestSqlServerName)
-        refuse(catalogWhat,
-               QStringLiteral("is longer than %1 characters, the most SQL Server allows")
-                   .arg(kLongestSqlServerName),
-               catalogFix);
-    if (hasControlCharacter(target.catalog))
-        refuse(catalogWhat, QStringLiteral("holds a control character, which SQL Server does not allow"),
-               catalogFix);
-
-    const QString userWhat = QStringLiteral("The database user name");
-    if (target.userId.contains(QChar(0)) || hasControlCharacter(target.userId))
-        refuse(userWhat, QStringLiteral("holds a control character"), QStringLiteral("Correct it."));
-    if (target.userId.size() > kLongestSqlServerName)
-        refuse(userWhat, QStringLiteral("is longer than %1 characters").arg(kLongestSqlServerName),
-               QStringLiteral("Correct it."));
-
-    const QString passwordWhat = QStringLiteral("The sa password (pwd in the login settings)");
-    if (target.password.contains(QChar(0)))
-        refuse(passwordWhat, QStringLiteral("holds a NUL character"), settings);
-    if (target.password.size() > kLongestSqlServerName)
-        refuse(passwordWhat,
-               QStringLiteral("is longer than %1 characters, the most SQL Server allows")
-                   .arg(kLongestSqlServerName),
-               settings);
-
-    const QString optionsWhat = QStringLiteral("The Options of the login settings");
-    if (target.options.contains(QChar(0)) || hasControlCharacter(target.options))
-        refuse(optionsWhat, QStringLiteral("hold a control character"), settings);
-    if (target.options.size() > kLongestOptions)
-        refuse(optionsWhat, QStringLiteral("are longer than %1 characters").arg(kLongestOptions), settings);
-    if (target.driver.size() > kLongestOptions || target.driver.contains(QChar(0)) ||
-        hasControlCharacter(target.driver))
-        refuse(QStringLiteral("The ODBC driver name (Driver in the login settings)"),
-               QStringLiteral("is too long or holds a control character"), settings);
-}
-
-// One attribute: the driver must read it back exactly, and the driver manager
-// must see no key of its own in it.
-QString encodeChecked(StringRule rule, const QString& driver, const QString& key, const QString& value,
-                      const QString& what, const QString& fix)
-{
-    const QString encoded = encodeValue(rule, value);
-    const QString alone = QStringLiteral("DRIVER={%1};%2=%3;").arg(driver, key, encoded);
-    const Attributes seen = parseByRule(rule, alone);
-    const bool whole = seen.size() == 2 && seen[1] == Attribute{key, value};
-    if (!whole || !managerReadsOnlyOurDriver(alone, driver)) {
-        QString problem;
-        if (rule == StringRule::FreeTds && value.contains(QLatin1String("};")))
-            problem = QStringLiteral("holds \"};\", which the FreeTDS driver cannot carry");
-        else if (rule == StringRule::Sqlite && value.contains(QLatin1Char(';')))
-            problem = QStringLiteral("holds \";\", which the SQLite driver cannot carry");
-        else
-            problem = QStringLiteral("holds braces that the ODBC driver manager and the %1 driver read "
-                                     "differently")
-                          .arg(driver);
-        refuse(what, problem, fix);
-    }
-    return encoded;
-}
-
-} // namespace
-
-bool catalogAsAttribute(const ConnectionTarget& target)
-{
-    if (isSqliteDriver(target.driver) || target.catalog.isEmpty())
-        return false;
-    for (const QChar c : target.catalog) {
-        if (c.unicode() >= 0x80)
-            return false;
-    }
-    return true;
-}
-
-QString sqliteDatabasePath(const ConnectionTarget& target)
-{
-    return QDir(target.dataSource).filePath(target.catalog + QLatin1String(".db"));
-}
-
-QString buildConnectionString(const ConnectionTarget& target)
-{
-    checkTargetValues(target);
-    const StringRule rule = ruleOf(target.driver);
-    if (target.driver.contains(QLatin1Char('}')) || target.driver.contains(QLatin1Char(';')))
-        refuse(QStringLiteral("The ODBC driver name (Driver in the login settings)"),
-               QStringLiteral("holds \"}\" or \";\""), QStringLiteral("Correct it in the login settings."));
-    const QString settingsFix = QStringLiteral("Correct it in the login settings.");
-    const QString passwordFix = QStringLiteral("Choose an sa password without it, or another ODBC driver.");
-
-    Attributes intended;
-    QString s = QStringLiteral("DRIVER={%1};").arg(target.driver);
-    auto add = [&](const QString& key, const QString& value, const QString& what, const QString& fix) {
-        s += key + QLatin1Char('=') + encodeChecked(rule, target.driver, key, value, what, fix) +
-             QLatin1Char(';');
-        intended.push_back({key, value});
-    };
-
-    // What Options name, read the way the driver reads them.
-    const QString options = target.options.trimmed();
-    const Attributes optionAttributes = parseByRule(rule, options);
-    bool optionsNameEncryption = false;
-    for (const Attribute& a : optionAttributes) {
-        if (isManagerKey(a.key) || isKey(a.key, "Server") || isKey(a.key, "Servername") ||
-            isKey(a.key, "Address") || isKey(a.key, "Port") || isKey(a.key, "Database") ||
-            isKey(a.key, "UID") || isKey(a.key, "PWD") || isKey(a.key, "DumpFile") ||
-            isKey(a.key, "DumpFileAppend"))
-            refuse(QStringLiteral("The Options of the login settings"),
-                   QStringLiteral("name %1, which the utility sets itself or which would write the password "
-                                  "to a file")
-                       .arg(a.key.trimmed()),
-                   QStringLiteral("Remove it from Options."));
-        if (isKey(a.key, "Encryption") || isKey(a.key, "Encrypt"))
-            optionsNameEncryption = true;
-    }
-
-    if (rule == StringRule::Sqlite) {
-        add(QStringLiteral("Database"), sqliteDatabasePath(target), QStringLiteral("The database path"),
-            QStringLiteral("Correct the folder (ServerName in the login settings) or the database name."));
-        s += QStringLiteral("NoCreat=1;Timeout=%1;").arg(kSqliteBusyTimeoutMs);
-        intended.push_back({QStringLiteral("NoCreat"), QStringLiteral("1")});
-        intended.push_back({QStringLiteral("Timeout"), QString::number(kSqliteBusyTimeoutMs)});
-    } else {
-        QString server = target.dataSource;
-        QString port;
-        const int comma = static_cast<int>(server.lastIndexOf(QLatin1Char(',')));
-        if (rule == StringRule::FreeTds && comma > 0) {
-            // FreeTDS takes the port as its own attribute; a named instance
-            // (host\INSTANCE) is passed without one so that it is looked up.
-            port = server.mid(comma + 1).trimmed();
-            server = server.left(comma).trimmed();
-            bool ok = false;
-            const int number = port.toInt(&ok);
-            if (!ok || number < 1 || number > 65535)
-                refuse(QStringLiteral("The port in the server name (ServerName in the login settings)"),
-                       QStringLiteral("is not a number from 1 to 65535"), settingsFix);
-            port = QString::number(number);
-        }
-        const QString serverWhat = QStringLiteral("The server name (ServerName in the login settings)");
-        add(QStringLiteral("Server"), server, serverWhat, settingsFix);
-        if (!port.isEmpty())
-            add(QStringLiteral("Port"), port, serverWhat, settingsFix);
-        if (!catalogAsAttribute(target))
-            add(QStringLiteral("Database"), target.catalog, QStringLiteral("The database name"),
-                QStringLiteral(
-                    "Correct the database name of the firm (DBName in FirmMaster) and start again."));
-        add(QStringLiteral("UID"), target.userId, QStringLiteral("The database user name"),
-            QStringLiteral("Correct it."));
-        add(QStringLiteral("PWD"), target.password,
-            QStringLiteral("The sa password (pwd in the login settings)"), passwordFix);
-        if (rule == StringRule::FreeTds) {
-            s += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
-            intended.push_back({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
-            intended.push_back({QStringLiteral("ClientCharset"), QStringLiteral("UTF-8")});
-        }
-        // Encryption is required unless the login settings' Options say otherwise.
-        if (!optionsNameEncryption) {
-            const Attribute encryption =
-                rule == StringRule::FreeTds
-                    ? Attribute{QStringLiteral("Encryption"), QStringLiteral("require")}
-                    : Attribute{QStringLiteral("Encrypt"), QStringLiteral("yes")};
-            s += encryption.key + QLatin1Char('=') + encryption.value + QLatin1Char(';');
-            intended.push_back(encryption);
-        }
-    }
-    if (!options.isEmpty()) {
-        s += options;
-        if (!options.endsWith(QLatin1Char(';')))
-            s += QLatin1Char(';');
-    }
-
-    // The whole string, read back by the driver and by the driver manager.
-    const Attributes seen = parseByRule(rule, s);
-    bool whole = seen.size() >= intended.size() + 1;
-    for (size_t i = 0; whole && i < intended.size(); ++i)
-        whole = seen[i + 1] == intended[i];
-    if (!whole || !managerReadsOnlyOurDriver(s, target.driver))
-        refuse(QStringLiteral("The Options of the login settings"),
-               QStringLiteral("change how the connection string is read"), QStringLiteral("Correct them."));
-    if (s.size() > kLongestConnectionString)
-        refuse(QStringLiteral("The connection string"),
-               QStringLiteral("is longer than %1 characters").arg(kLongestConnectionString),
-               QStringLiteral("Shorten the Options of the login settings."));
-    return s;
-}
-
 // ---------------------------------------------------------------- Connection
 
 Connection::Connection() = default;
@@ -646,7 +237,15 @@ void Connection::open()
     if (m_target.driver.isEmpty())
         throw AppError(err::kGenericFailure, QStringLiteral("No ODBC driver is named for the connection."));
 
-    // Every value is checked before anything reaches the driver manager.
+    // What the driver is decides how the string is written; every value is
+    // checked before anything reaches the driver manager.
+    m_target.kind = identifyDriver(m_target.driver);
+    if (m_target.kind == DriverKind::Missing)
+        throw AppError(
+            err::kGenericFailure,
+            QStringLiteral("Data source name not found and no default driver specified: the ODBC "
+                           "driver \"%1\" is not registered (odbcinst -q -d lists those that are).")
+                .arg(m_target.driver));
     QString text = buildConnectionString(m_target);
     std::u16string cs = toWide(text);
     wipe(text);
@@ -656,7 +255,7 @@ void Connection::open()
         ~Wiper() { std::fill(s.begin(), s.end(), u'\0'); }
     } wiper{cs};
 
-    if (isSqliteDriver(m_target.driver)) {
+    if (m_target.kind == DriverKind::Sqlite) {
         // A catalog is a file in the folder; it never names a path of its own and
         // a missing file is never created.
         const QString& catalog = m_target.catalog;
@@ -682,11 +281,15 @@ void Connection::open()
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
     }
 
-    // Driver and driver-manager traces would record the connection string, and
-    // with it the password: FreeTDS's dump (TDSDUMP) and unixODBC's trace, which
-    // masks the password only up to its first ";".
-    qunsetenv("TDSDUMP");
-    qunsetenv("TDSDUMPCONFIG");
+    // FreeTDS reads these from the environment over the connection string: a
+    // dump file that records the password, another host, port or protocol
+    // version (TDS 5.0 sends the password in clear), configuration files that
+    // could do any of that. The connection goes where the login settings say.
+    for (const char* name : {"TDSDUMP", "TDSDUMPCONFIG", "TDSHOST", "TDSPORT", "TDSVER", "TDSQUERY",
+                             "DSQUERY", "FREETDS", "FREETDSCONF", "SYBASE", "ASA_DATABASE"})
+        qunsetenv(name);
+    // unixODBC's trace would record the connection string, masking the
+    // password only up to its first ";".
     SQLHDBC dbc = static_cast<SQLHDBC>(m_dbc);
     SQLSetConnectAttr(dbc, SQL_ATTR_TRACE, reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_OFF), 0);
     SQLULEN tracing = SQL_OPT_TRACE_OFF;
@@ -834,6 +437,7 @@ void Connection::beginTrans()
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = true;
+    m_commitFailed = false;
 }
 
 void Connection::commitTrans()
@@ -861,22 +465,31 @@ void Connection::endTransaction(bool commit)
     SQLRETURN rc = SQL_SUCCESS;
     if (!fault || fault->afterDriver)
         rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), commit ? SQL_COMMIT : SQL_ROLLBACK);
-    if (fault)
+    if (fault) {
+        m_commitFailed = m_commitFailed || commit;
         throw AppError(classifyDiagnostics({fault->record}, false), describeDiagnostics({fault->record}));
-    // Switching autocommit back on ends whatever is still open (the SQLite
-    // driver commits it, FreeTDS rolls it back): after a failed commit or
-    // rollback the transaction stays open, uncommitted, for another rollback
-    // or for the end of the program, which discards it.
+    }
+    // After a failed commit or rollback the transaction stays open, uncommitted,
+    // for another rollback or for the end of the program, which discards it.
     if (!SQL_SUCCEEDED(rc)) {
         const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_DBC, m_dbc);
-        if (commit || !serverHadRolledBack(records))
+        // A commit whose answer is lost may have landed: a rollback then told
+        // that nothing is open (3903) says nothing of the server's own rollback.
+        const bool afterFailedCommit = m_commitFailed;
+        m_commitFailed = m_commitFailed || commit;
+        if (commit || afterFailedCommit || !serverHadRolledBack(records))
             throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
         resyncAfterServerRollback(records);
         return;
     }
     m_inTransaction = false;
-    SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
-                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    m_commitFailed = false;
+    // Switching autocommit back on ends whatever the driver still holds open
+    // (the SQLite driver commits it, FreeTDS rolls back the transaction it
+    // began after the commit); a driver that refuses is in a state not known.
+    if (!SQL_SUCCEEDED(SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
+        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
 }
 
 bool Connection::serverHadRolledBack(const std::vector<DiagRecord>& records)

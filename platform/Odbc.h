@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ConnectionString.h"
 #include "platform/Value.h"
 
 #include <QString>
@@ -25,31 +26,6 @@ struct DiagRecord {
 long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting);
 QString describeDiagnostics(const std::vector<DiagRecord>& records);
 
-// Where and how to connect; filled from the provider properties.
-struct ConnectionTarget {
-    QString driver;     // ODBC driver name, e.g. "FreeTDS", "ODBC Driver 18 for SQL Server", "SQLite3"
-    QString options;    // extra connection-string attributes, appended as written
-    QString dataSource; // "Data Source": server, or for SQLite the folder that holds the databases
-    QString catalog;    // "Initial Catalog": database name, or for SQLite the file name without ".db"
-    QString userId;
-    QString password;
-};
-
-bool isSqliteDriver(const QString& driver);
-bool isFreeTdsDriver(const QString& driver);
-// Whether the catalog is set as the connection attribute SQL_ATTR_CURRENT_CATALOG
-// instead of going in the string: on SQL Server, for a name in ASCII. Through
-// unixODBC 2.3 and FreeTDS 1.3 the attribute reaches the login as Latin-1
-// re-encoded, so any other name goes in the string, where ClientCharset applies.
-bool catalogAsAttribute(const ConnectionTarget& target);
-// The ODBC connection string for a target (SQL Server drivers or SQLite), written
-// the way the named driver and the driver manager read it. On SQL Server encryption
-// is required unless the options name their own. Raises AppError(err::kInvalidArgument),
-// naming what to fix, for a value that could not reach the driver exactly as stored.
-QString buildConnectionString(const ConnectionTarget& target);
-// The path of the SQLite file a target names: "<Data Source>/<catalog>.db".
-QString sqliteDatabasePath(const ConnectionTarget& target);
-
 class ResultSet;
 
 // A statement parameter: values chosen by the operator go in bound, never pasted.
@@ -74,7 +50,8 @@ public:
 
     void open();
     bool isOpen() const;
-    bool isSqlite() const { return isSqliteDriver(m_target.driver); }
+    // The driver identified at open(): SQLite takes its own quoting and statements.
+    bool isSqlite() const { return m_target.kind == DriverKind::Sqlite; }
 
     // Runs a statement that returns no rows the caller reads. Returns the
     // rows it changed as the driver counts them (SQLRowCount), or -1 where the
@@ -131,6 +108,7 @@ private:
     void* m_dbc = nullptr;
     bool m_open = false;
     bool m_inTransaction = false;
+    bool m_commitFailed = false; // in this transaction; whether it landed is not known
     int m_openStatements = 0;
 };
 

@@ -97,27 +97,27 @@ TEST(OdbcConnectionString, SqlServerDriversAndSqlite)
 {
     const ConnectionStringCase cases[] = {
         {"FreeTDS named instance keeps its backslash, takes no port and requires encryption",
-         {"FreeTDS", "", "SHOP\\SQLEXPRESS", "talvex", "sa", "secret"},
+         {"FreeTDS", "", "SHOP\\SQLEXPRESS", "talvex", "sa", "secret", gst::DriverKind::FreeTds},
          "DRIVER={FreeTDS};Server=SHOP\\SQLEXPRESS;UID=sa;PWD=secret;TDS_Version=7.4;"
          "ClientCharset=UTF-8;Encryption=require;"},
         {"FreeTDS host,port becomes server and port; options opt out of encryption",
-         {"FreeTDS", "Encryption=request", "10.0.0.5,1450", "firm_a", "sa", "pw"},
+         {"FreeTDS", "Encryption=request", "10.0.0.5,1450", "firm_a", "sa", "pw", gst::DriverKind::FreeTds},
          "DRIVER={FreeTDS};Server=10.0.0.5;Port=1450;UID=sa;PWD=pw;TDS_Version=7.4;"
          "ClientCharset=UTF-8;Encryption=request;"},
         {"FreeTDS braces a password with } and ; as it reads them, without doubling",
-         {"FreeTDS", "", "shop", "talvex", "sa", "Zq7sa;Pw}={x}42"},
+         {"FreeTDS", "", "shop", "talvex", "sa", "Zq7sa;Pw}={x}42", gst::DriverKind::FreeTds},
          "DRIVER={FreeTDS};Server=shop;UID=sa;PWD={Zq7sa;Pw}={x}42};TDS_Version=7.4;"
          "ClientCharset=UTF-8;Encryption=require;"},
         {"Microsoft driver keeps host,port and its own Encrypt option",
          {"ODBC Driver 18 for SQL Server", "Encrypt=yes;TrustServerCertificate=yes", "shop,1433", "talvex",
-          "sa", "pw"},
+          "sa", "pw", gst::DriverKind::Microsoft},
          "DRIVER={ODBC Driver 18 for SQL "
          "Server};Server=shop,1433;UID=sa;PWD=pw;Encrypt=yes;TrustServerCertificate=yes;"},
         {"Microsoft driver: braces with } doubled, encryption required",
-         {"SQL Server", "", "shop", "talvex", "sa", "a;b}c"},
+         {"SQL Server", "", "shop", "talvex", "sa", "a;b}c", gst::DriverKind::Microsoft},
          "DRIVER={SQL Server};Server=shop;UID=sa;PWD={a;b}}c};Encrypt=yes;"},
         {"sqlite folder and catalog",
-         {"SQLite3", "", "/var/demo", "firm_a", "sa", "pw"},
+         {"SQLite3", "", "/var/demo", "firm_a", "sa", "pw", gst::DriverKind::Sqlite},
          "DRIVER={SQLite3};Database=/var/demo/firm_a.db;NoCreat=1;Timeout=5000;"},
     };
     for (const ConnectionStringCase& c : cases) {
@@ -137,34 +137,56 @@ TEST(OdbcConnectionString, ValuesADriverCannotCarryAreRefusedNamingWhatToFix)
     };
     const QString longName(129, QLatin1Char('d'));
     const Case cases[] = {
-        {"FreeTDS password holding };", {"FreeTDS", "", "shop", "talvex", "sa", "se};cret"}, "sa password"},
+        {"FreeTDS password holding };",
+         {"FreeTDS", "", "shop", "talvex", "sa", "se};cret", gst::DriverKind::FreeTds},
+         "sa password"},
         {"password the manager would read as another driver",
-         {"FreeTDS", "", "shop", "talvex", "sa", "a}DRIVER=/tmp/x.so;b"},
+         {"FreeTDS", "", "shop", "talvex", "sa", "a}DRIVER=/tmp/x.so;b", gst::DriverKind::FreeTds},
          "sa password"},
         {"password over 128 characters",
-         {"FreeTDS", "", "shop", "talvex", "sa", QString(129, 'p')},
+         {"FreeTDS", "", "shop", "talvex", "sa", QString(129, 'p'), gst::DriverKind::FreeTds},
          "sa password"},
         {"password holding NUL",
-         {"FreeTDS", "", "shop", "talvex", "sa", QString("pw") + QChar(0)},
+         {"FreeTDS", "", "shop", "talvex", "sa", QString("pw") + QChar(0), gst::DriverKind::FreeTds},
          "sa password"},
-        {"database name over 128 characters", {"FreeTDS", "", "shop", longName, "sa", "pw"}, "database name"},
-        {"database name with a control character",
-         {"SQLite3", "", "/var/demo", "a\tb", "sa", "pw"},
+        {"database name over 128 characters",
+         {"FreeTDS", "", "shop", longName, "sa", "pw", gst::DriverKind::FreeTds},
          "database name"},
-        {"server holding };", {"FreeTDS", "", "shop};Server=elsewhere", "talvex", "sa", "pw"}, "server name"},
-        {"port that is no number", {"FreeTDS", "", "shop,14x", "talvex", "sa", "pw"}, "port"},
+        {"database name with a control character",
+         {"SQLite3", "", "/var/demo", "a\tb", "sa", "pw", gst::DriverKind::Sqlite},
+         "database name"},
+        {"server holding };",
+         {"FreeTDS", "", "shop};Server=elsewhere", "talvex", "sa", "pw", gst::DriverKind::FreeTds},
+         "server name"},
+        {"port that is no number",
+         {"FreeTDS", "", "shop,14x", "talvex", "sa", "pw", gst::DriverKind::FreeTds},
+         "port"},
         {"sqlite path holding ;",
-         {"SQLite3", "", "/var/demo", "x;Database=/tmp/other", "sa", "pw"},
+         {"SQLite3", "", "/var/demo", "x;Database=/tmp/other", "sa", "pw", gst::DriverKind::Sqlite},
          "database path"},
         {"options naming another driver",
-         {"FreeTDS", "DRIVER=/tmp/x.so", "shop", "talvex", "sa", "pw"},
+         {"FreeTDS", "DRIVER=/tmp/x.so", "shop", "talvex", "sa", "pw", gst::DriverKind::FreeTds},
          "Options"},
         {"options naming the database",
-         {"FreeTDS", "Database=other", "shop", "talvex", "sa", "pw"},
+         {"FreeTDS", "Database=other", "shop", "talvex", "sa", "pw", gst::DriverKind::FreeTds},
          "Options"},
         {"options asking for a dump file",
-         {"FreeTDS", "DumpFile=/tmp/d.log", "shop", "talvex", "sa", "pw"},
+         {"FreeTDS", "DumpFile=/tmp/d.log", "shop", "talvex", "sa", "pw", gst::DriverKind::FreeTds},
          "Options"},
+        // An encryption key the driver does not read would leave the link unencrypted.
+        {"Microsoft driver given FreeTDS's encryption key",
+         {"SQL Server", "Encryption=off", "shop", "talvex", "sa", "pw", gst::DriverKind::Microsoft},
+         "Encryption"},
+        {"Microsoft driver given an encryption value it does not take",
+         {"SQL Server", "Encrypt=maybe", "shop", "talvex", "sa", "pw", gst::DriverKind::Microsoft},
+         "Encrypt=no"},
+        // A driver not known by its library gets no quoted value, and no password at all.
+        {"driver not identified, password needing quotes",
+         {"TDS", "", "shop", "talvex", "sa", "a;b", gst::DriverKind::Unidentified},
+         "sa password"},
+        {"driver not identified",
+         {"TDS", "", "shop", "talvex", "sa", "pw", gst::DriverKind::Unidentified},
+         "libtdsodbc.so"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,6 +200,25 @@ TEST(OdbcConnectionString, ValuesADriverCannotCarryAreRefusedNamingWhatToFix)
                 EXPECT_FALSE(e.description().contains(c.target.password));
             }
         }
+    }
+}
+
+// Drivers are known by the library the driver manager loads, on Linux and Windows.
+TEST(OdbcConnectionString, DriverKindComesFromTheLibrary)
+{
+    const std::pair<const char*, gst::DriverKind> cases[] = {
+        {"libtdsodbc.so", gst::DriverKind::FreeTds},
+        {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so.0.0.0", gst::DriverKind::FreeTds},
+        {"libsqlite3odbc-0.9998.so", gst::DriverKind::Sqlite},
+        {"/opt/microsoft/msodbcsql18/lib64/libmsodbcsql-18.3.so.2.1", gst::DriverKind::Microsoft},
+        {"C:\\WINDOWS\\system32\\SQLSRV32.dll", gst::DriverKind::Microsoft},
+        {"C:\\WINDOWS\\system32\\msodbcsql18.dll", gst::DriverKind::Microsoft},
+        {"libtdsodbc_copy.so", gst::DriverKind::Unidentified},
+        {"tdsodbc", gst::DriverKind::Unidentified},
+    };
+    for (const auto& [library, kind] : cases) {
+        SCOPED_TRACE(library);
+        EXPECT_EQ(gst::driverKindOfLibrary(QString::fromLatin1(library)), kind);
     }
 }
 
