@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +34,8 @@ void wipe(QByteArray& bytes)
 
 void wipe(QString& text)
 {
-    std::fill(text.begin(), text.end(), QChar());
+    if (!text.isEmpty())
+        std::fill(text.data(), text.data() + text.size(), QChar());
 }
 
 } // namespace
@@ -56,20 +58,52 @@ QString loginSettingsPath()
 LoginSettings parseLoginSettings(const QByteArray& content)
 {
     LoginSettings s;
-    QString text = QString::fromUtf8(content);
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : std::as_const(lines)) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    QByteArray bytes = content;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3); // a byte order mark from Notepad
+    QList<QByteArray> lines = bytes.split('\n');
+    wipe(bytes);
+    struct Wiper {
+        QList<QByteArray>& lines;
+        ~Wiper()
+        {
+            for (QByteArray& line : lines)
+                wipe(line);
+        }
+    } wiper{lines};
+    for (QByteArray& raw : lines) {
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        // Every line is checked as a whole: a value that is not UTF-8, or holds a
+        // control character, would reach the server as other text than written.
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString line = decoder.decode(raw);
+        const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
+        const QString key = (eq < 0 ? line : line.left(eq)).trimmed();
+        bool control = false;
+        for (const QChar c : line)
+            control = control || c.category() == QChar::Other_Control;
+        if (decoder.hasError() || control) {
+            wipe(line);
+            QString shownKey = key.left(40);
+            for (QChar& c : shownKey) {
+                if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                    c == QChar::ReplacementCharacter)
+                    c = QLatin1Char('?');
+            }
+            throw AppError(err::kLoginSettings,
+                           QStringLiteral("The login settings file holds %1 in the line of %2. Save it as "
+                                          "UTF-8 text, one key=value to a line, with no control characters.")
+                               .arg(decoder.hasError() ? QStringLiteral("text that is not UTF-8")
+                                                       : QStringLiteral("a control character"),
+                                    shownKey.isEmpty() ? QStringLiteral("no key") : shownKey));
+        }
         const QString trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#')))
-            continue;
-        if (trimmed.startsWith(QLatin1Char('[')))
-            continue; // [General]
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0)
-            continue;
-        const QString key = line.left(eq).trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')) ||
+            trimmed.startsWith(QLatin1Char('#')) || trimmed.startsWith(QLatin1Char('[')) || eq < 0) {
+            wipe(line);
+            continue; // a comment, [General], or no value
+        }
         // The value is taken exactly as written: a server "SHOP\SQLEXPRESS" keeps its backslash.
         const QString value = line.mid(eq + 1);
         if (key.compare(QLatin1String("ServerName"), Qt::CaseInsensitive) == 0)
@@ -80,11 +114,8 @@ LoginSettings parseLoginSettings(const QByteArray& content)
             s.driver = value.trimmed();
         else if (key.compare(QLatin1String("Options"), Qt::CaseInsensitive) == 0)
             s.options = value;
-    }
-    // Our working copies of the file's text hold the password: wipe them.
-    wipe(text);
-    for (QString& line : lines)
         wipe(line);
+    }
     return s;
 }
 

@@ -26,7 +26,9 @@ LoginSettings readLoginSettings();
 LoginSettings readLoginSettingsFrom(const QString& path);
 
 // Parses "key=value" lines; an optional "[General]" header; values kept exactly as
-// written (backslashes included); keys case-insensitive.
+// written (backslashes included); keys case-insensitive. Raises
+// AppError(err::kLoginSettings) for a line that is not UTF-8 or holds a control
+// character, naming its key.
 LoginSettings parseLoginSettings(const QByteArray& content);
 
 } // namespace gst

@@ -62,6 +62,12 @@ TEST(LoginSettings, UnsafeMissingOrIncompleteFilesAreRefused)
         {"readable by group", "ServerName=x\npwd=secret\n", 0640, Swap::None, "chmod 600"},
         {"writable by group", "ServerName=x\npwd=secret\n", 0620, Swap::None, "chmod 600"},
         {"no server", "pwd=secret\n", 0600, Swap::None, "ServerName"},
+        // A Latin-1 byte or a stray CR would sign in with another password than the one written.
+        {"password not in UTF-8", "ServerName=x\npwd=secr\xe9t\n", 0600, Swap::None,
+         "not UTF-8 in the line of pwd"},
+        {"password ending in CR", "ServerName=x\r\npwd=secret\r\r\n", 0600, Swap::None,
+         "control character in the line of pwd"},
+        {"server with a tab", "ServerName=x\t\npwd=secret\n", 0600, Swap::None, "line of ServerName"},
         // Opening a FIFO for reading blocks until a writer comes: start-up must not hang.
         {"a FIFO with mode 600", "", 0600, Swap::Fifo, "not a regular file"},
         {"a directory", "", 0700, Swap::Directory, "not a regular file"},
