@@ -1,6 +1,7 @@
 #include "conversion/Conversion.h"
 
 #include "conversion/RunRecord.h"
+#include "platform/Error.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
@@ -39,6 +40,33 @@ void noteRows(const QString& table, qint64 rows)
 {
     if (RunRecord* run = RunRecord::current())
         run->setRows(table, rows);
+}
+
+// A commit whose answer was lost (the link failed or timed out) may have
+// landed; so may one after which the rollback fails or finds nothing open
+// (3903), and FreeTDS begins a new transaction once a commit has run, which
+// the rollback would then end quietly. In those cases "Try Again" would be
+// false: the commit's error goes to the handler, which reports it and ends
+// the program with the rows not known. A commit the database refused in so
+// many words is rolled back as any other failure.
+void rollBackAfterFailedCommit(gst::Connection& db, const std::exception_ptr& commitError)
+{
+    bool fateUnknown = false;
+    try {
+        std::rethrow_exception(commitError);
+    } catch (const gst::AppError& e) {
+        fateUnknown = e.number() == gst::err::kGenericFailure;
+    } catch (...) {
+        fateUnknown = true;
+    }
+    try {
+        if (db.inTransaction())
+            db.rollbackTrans();
+    } catch (...) {
+        fateUnknown = true;
+    }
+    if (fateUnknown)
+        std::rethrow_exception(commitError);
 }
 
 } // namespace
@@ -130,6 +158,7 @@ bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstA
                        std::int16_t newSlabId)
 {
     gst::Connection& db = *gConnection;
+    bool committing = false;
     try {
         db.beginTrans();
         if (!productWise)
@@ -143,11 +172,14 @@ bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstA
                  db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
                             QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) +
                             QStringLiteral(" and vatid=") + number(kOldSlabId)));
+        committing = true;
         db.commitTrans();
         return true;
     } catch (...) {
         if (RunRecord* run = RunRecord::current())
             run->setFailure(std::current_exception());
+        if (committing)
+            rollBackAfterFailedCommit(db, std::current_exception());
         // A rollback that fails (the connection is gone) leaves the transaction
         // open with its locks held, and turning autocommit on would commit it:
         // its error escapes to the handler, which reports it and ends the

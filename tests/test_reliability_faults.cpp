@@ -374,7 +374,8 @@ struct LostLink {
     const char* lob;
     const char* extra;
     Injected commit;
-    bool rowsMoved; // whether the commit reached the database
+    bool rowsMoved;             // whether the commit reached the database
+    bool rollbackWorks = false; // the link is back for the rollback
 };
 
 // The link is lost while the transaction is open, so the rollback fails too:
@@ -394,6 +395,8 @@ TEST_F(Faults, RollbackThatFailsIsReportedAndEndsTheProgramWithNothingCommitted)
          false},
         {"commit fails before it reaches the database", "Apparel", "", Injected::Before, false},
         {"commit lands, its answer is lost", "Grocery", "", Injected::After, true},
+        // The rollback finds nothing to undo: no "Try Again" for rows that moved.
+        {"commit lands, its answer is lost, the rollback works", "Grocery", "", Injected::After, true, true},
     };
     const QString report =
         boxLine("critical", "gstconvert", "Run-time error '-2147467259':\r\n\r\nCommunication link failure");
@@ -408,7 +411,7 @@ TEST_F(Faults, RollbackThatFailsIsReportedAndEndsTheProgramWithNothingCommitted)
                 gst::Connection::setFaultHook(
                     [&c](const QString& step) -> std::optional<gst::Connection::InjectedFault> {
                         const gst::DiagRecord lost{"08S01", 0, "Communication link failure"};
-                        if (step == "ROLLBACK")
+                        if (step == "ROLLBACK" && !c.rollbackWorks)
                             return gst::Connection::InjectedFault{lost, false};
                         if (step == "COMMIT" && c.commit != Injected::None)
                             return gst::Connection::InjectedFault{lost, c.commit == Injected::After};

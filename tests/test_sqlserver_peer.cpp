@@ -232,6 +232,7 @@ struct FaultCase {
     long number;        // the AppError the transaction meets
     const char* text;   // part of its description
     bool changesLanded; // both products moved to 5019
+    bool rollbackSent;  // a transaction was open and the link alive: the rollback must reach the server
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os)
@@ -263,9 +264,15 @@ TEST_P(PeerFaults, TheProductMeetsTheFaultAndTheDatabaseKeepsWhatTheServerDid)
         try {
             if (c->inTransaction())
                 c->rollbackTrans();
-        } catch (const gst::AppError&) {
+        } catch (const gst::AppError& e) {
+            EXPECT_FALSE(GetParam().rollbackSent) << e.description().toStdString();
         }
     }
+    // Ending the connection would roll back too: what was sent is what counts.
+    const QStringList sent = peer.statements(1);
+    ASSERT_FALSE(sent.isEmpty());
+    EXPECT_EQ(sent.last().startsWith(QLatin1String("ROLLBACK TRANSACTION")), GetParam().rollbackSent)
+        << sent.join(QLatin1Char('\n')).toStdString();
     c.reset();
     EXPECT_NE(number, 0);
     if (GetParam().number != 0) {
@@ -289,20 +296,20 @@ INSTANTIATE_TEST_SUITE_P(
     Injected, PeerFaults,
     ::testing::Values(
         FaultCase{"Deadlock", TdsPeer::Fault::error(1205, QStringLiteral("^update products"), 2),
-                  gst::err::kCommandError, "deadlocked on lock resources", false},
+                  gst::err::kCommandError, "deadlocked on lock resources", false, true},
         FaultCase{"Constraint", TdsPeer::Fault::error(547, QStringLiteral("ProductId=4")),
-                  gst::err::kCommandError, "FOREIGN KEY", false},
+                  gst::err::kCommandError, "FOREIGN KEY", false, true},
         FaultCase{"LockTimeout", TdsPeer::Fault::error(1222), gst::err::kCommandError,
-                  "Lock request time out", false},
+                  "Lock request time out", false, false},
         FaultCase{"DroppedOnSecondUpdate", TdsPeer::Fault::close(QStringLiteral("^update products"), 2), 0,
-                  "Unexpected EOF from the server", false},
+                  "Unexpected EOF from the server", false, false},
         FaultCase{"DroppedOnCommitBeforeIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT")), 0,
-                  "Unexpected EOF from the server", false},
+                  "Unexpected EOF from the server", false, false},
         FaultCase{"DroppedOnCommitAfterIt", TdsPeer::Fault::close(QStringLiteral("^COMMIT"), 1, true), 0,
-                  "Unexpected EOF from the server", true},
+                  "Unexpected EOF from the server", true, false},
         FaultCase{"SilentThenDropped",
                   holdFor(TdsPeer::Fault::stopAnswering(QStringLiteral("ProductId=4")), 1500), 0,
-                  "Unexpected EOF from the server", false}),
+                  "Unexpected EOF from the server", false, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 } // namespace

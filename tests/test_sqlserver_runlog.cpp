@@ -49,7 +49,8 @@ TEST(SqlServerRunLog, CountsAreTheServersAndAFailureIsRecordedWithTheServersErro
         std::optional<TdsPeer::Fault> fault;
         int exitCode;
         QJsonObject rows;
-        QStringList changed; // ProductIds on 5019 afterwards
+        QStringList changed;  // ProductIds on 5019 afterwards
+        bool noCount = false; // the server's sessions start with SET NOCOUNT ON
     };
     // The trigger puts product 4 back on the old slab after the update has
     // moved it: the database ends with two products moved, while the server's
@@ -71,6 +72,8 @@ TEST(SqlServerRunLog, CountsAreTheServersAndAFailureIsRecordedWithTheServersErro
          QJsonObject{{"products", 3}}, QStringList{"3", "7"}},
         {"deadlock on the products update", "Grocery", "", TdsPeer::Fault::error(1205, "^update products"),
          kChildReturned, QJsonObject(), QStringList()},
+        {"a server that counts nothing (NOCOUNT)", "Apparel", "", std::nullopt, gst::kExitDone,
+         QJsonObject{{"FabricMaster", "unknown"}, {"products", "unknown"}}, QStringList{"5", "8"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,6 +88,7 @@ TEST(SqlServerRunLog, CountsAreTheServersAndAFailureIsRecordedWithTheServersErro
         peer.setAcceptedLogin("sa", kSaPassword);
         if (c.fault)
             peer.addFault(*c.fault);
+        peer.setNoCount(c.noCount);
         peer.start();
         db.writeLoginSettings(peer.serverName(), kSaPassword, "FreeTDS");
         RunLogFolder runLog;

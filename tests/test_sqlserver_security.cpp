@@ -171,6 +171,27 @@ TEST(SqlServerTraces, ForcedOdbcTracingIsRefusedBeforeConnecting)
     EXPECT_EQ(filesHolding(dir.path(), kSaPassword.mid(kSaPassword.indexOf(';') + 1)), QStringList());
 }
 
+// FreeTDS registered under its own name and under Microsoft's, as shops with
+// Windows habits do: what the driver is, not its name, decides how values are
+// written. Set before the first ODBC call of this process.
+class TwoNamesForFreeTds : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        QFile ini(QDir(m_dir.path()).filePath("odbcinst.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[FreeTDS]\nDriver=libtdsodbc.so\n\n[SQL Server]\nDriver=libtdsodbc.so\n");
+        ini.close();
+        qputenv("ODBCSYSINI", QFile::encodeName(m_dir.path()));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+const auto* const kTwoNames = ::testing::AddGlobalTestEnvironment(new TwoNamesForFreeTds);
+const char* const kFreeTdsNames[] = {"FreeTDS", "SQL Server"};
+
 // A listener that nobody should reach: a breakout would name it.
 class Decoy
 {
@@ -212,11 +233,12 @@ private:
 };
 
 std::unique_ptr<Connection> connectionTo(const QString& server, const QString& catalog,
-                                         const QString& password, const QString& options = QString())
+                                         const QString& password, const QString& options = QString(),
+                                         const QString& driver = "FreeTDS")
 {
     auto c = std::make_unique<Connection>();
     c->setProvider("SQLOLEDB");
-    c->setDriver("FreeTDS", options);
+    c->setDriver(driver, options);
     c->setProperty("Data Source", server);
     c->setProperty("Initial Catalog", catalog);
     c->setProperty("User ID", "sa");
@@ -278,30 +300,34 @@ TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothi
     names.push_back({"128 characters", QString(128, QLatin1Char('n'))});
     names.push_back({"129 characters", QString(129, QLatin1Char('n'))});
     names.push_back({"65600 characters", QString(65600, QLatin1Char('w'))});
-    for (const reliability::Hostile& h : names) {
-        SCOPED_TRACE(h.label.toStdString());
-        const int before = peer.connectionCount();
-        auto c = connectionTo(peer.serverName(), h.text, "pw");
-        const long error = openError(*c);
-        // Outside ASCII the name goes through FreeTDS's connection string, which cannot carry "};".
-        bool ascii = true;
-        for (const QChar ch : h.text)
-            ascii = ascii && ch.unicode() < 0x80;
-        if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};"))) {
-            EXPECT_EQ(error, gst::err::kInvalidArgument);
-            EXPECT_EQ(peer.connectionCount(), before) << "a refused name still reached the server";
-            continue;
+    names.push_back(
+        {"dump file break-out",
+         QString::fromUtf8("\xc3\xbc};Port=%1;DumpFile=dump.log;x={").arg(samePortElsewhere.port())});
+    for (const char* driver : kFreeTdsNames)
+        for (const reliability::Hostile& h : names) {
+            SCOPED_TRACE(h.label.toStdString() + " through " + driver);
+            const int before = peer.connectionCount();
+            auto c = connectionTo(peer.serverName(), h.text, "pw", QString(), driver);
+            const long error = openError(*c);
+            // Outside ASCII the name goes through FreeTDS's connection string, which cannot carry "};".
+            bool ascii = true;
+            for (const QChar ch : h.text)
+                ascii = ascii && ch.unicode() < 0x80;
+            if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};"))) {
+                EXPECT_EQ(error, gst::err::kInvalidArgument);
+                EXPECT_EQ(peer.connectionCount(), before) << "a refused name still reached the server";
+                continue;
+            }
+            // No file behind the name: the peer refuses the database (4060) after the login arrived.
+            if (peer.logins().size() != static_cast<size_t>(before) + 1) {
+                ADD_FAILURE() << "no login arrived at the server; error " << error;
+                continue;
+            }
+            const TdsPeer::Login login = peer.logins().back();
+            EXPECT_EQ(login.database, h.text);
+            EXPECT_EQ(login.userName, "sa");
+            EXPECT_EQ(login.password, "pw");
         }
-        // No file behind the name: the peer refuses the database (4060) after the login arrived.
-        if (peer.logins().size() != static_cast<size_t>(before) + 1) {
-            ADD_FAILURE() << "no login arrived at the server; error " << error;
-            continue;
-        }
-        const TdsPeer::Login login = peer.logins().back();
-        EXPECT_EQ(login.database, h.text);
-        EXPECT_EQ(login.userName, "sa");
-        EXPECT_EQ(login.password, "pw");
-    }
     EXPECT_EQ(samePortElsewhere.contacts(), 0);
     EXPECT_EQ(otherHost.contacts(), 0);
 }
@@ -339,21 +365,22 @@ TEST_F(SqlServerValues, PasswordsArriveWholeOrAreRefused)
         {QString(65600, 'p'), false},
         {QStringLiteral("pw") + QChar(0) + QStringLiteral("x"), false},
     };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.password.left(40).toStdString());
-        const int before = peer.connectionCount();
-        auto c = connectionTo(peer.serverName(), "talvex", k.password);
-        const long error = openError(*c);
-        if (!k.arrives) {
-            EXPECT_EQ(error, gst::err::kInvalidArgument);
-            EXPECT_EQ(peer.connectionCount(), before);
-            continue;
+    for (const char* driver : kFreeTdsNames)
+        for (const Case& k : cases) {
+            SCOPED_TRACE(k.password.left(40).toStdString() + " through " + driver);
+            const int before = peer.connectionCount();
+            auto c = connectionTo(peer.serverName(), "talvex", k.password, QString(), driver);
+            const long error = openError(*c);
+            if (!k.arrives) {
+                EXPECT_EQ(error, gst::err::kInvalidArgument);
+                EXPECT_EQ(peer.connectionCount(), before);
+                continue;
+            }
+            EXPECT_EQ(error, 0);
+            ASSERT_EQ(peer.logins().size(), static_cast<size_t>(before) + 1);
+            EXPECT_EQ(peer.logins().back().password, k.password);
+            EXPECT_EQ(peer.logins().back().database, "talvex");
         }
-        EXPECT_EQ(error, 0);
-        ASSERT_EQ(peer.logins().size(), static_cast<size_t>(before) + 1);
-        EXPECT_EQ(peer.logins().back().password, k.password);
-        EXPECT_EQ(peer.logins().back().database, "talvex");
-    }
     EXPECT_EQ(elsewhere.contacts(), 0);
 }
 
@@ -388,23 +415,34 @@ TEST(SqlServerSignIn, SaPasswordWithBracesSignsInOnBothConnections)
 }
 
 // Encryption is required by default: a server that offers none gets no login;
-// the login settings' Options may opt out.
+// the login settings' Options may opt out, in the words the driver reads.
 TEST(SqlServerEncryption, RequiredUnlessTheOptionsOptOut)
 {
     struct Case {
         const char* name;
         TdsPeer::Encryption server;
         QString options;
-        bool signsIn;
+        const char* driver;
+        long error;
         bool encrypted;
     };
+    const long refused = gst::err::kInvalidArgument, down = gst::err::kGenericFailure;
     const Case cases[] = {
-        {"server offers none", TdsPeer::Encryption::NotSupported, QString(), false, false},
-        {"server encrypts everything", TdsPeer::Encryption::On, QString(), true, true},
-        {"server encrypts the login only", TdsPeer::Encryption::Off, QString(), true, true},
-        {"opt-out: request", TdsPeer::Encryption::NotSupported, "Encryption=request", true, false},
-        {"opt-out: off", TdsPeer::Encryption::NotSupported, "Encryption=off", true, false},
-        {"opt-out in Microsoft's words", TdsPeer::Encryption::NotSupported, "Encrypt=no", true, false},
+        {"server offers none", TdsPeer::Encryption::NotSupported, QString(), "FreeTDS", down, false},
+        {"server offers none, FreeTDS named SQL Server", TdsPeer::Encryption::NotSupported, QString(),
+         "SQL Server", down, false},
+        {"server encrypts everything", TdsPeer::Encryption::On, QString(), "FreeTDS", 0, true},
+        {"server encrypts the login only", TdsPeer::Encryption::Off, QString(), "SQL Server", 0, true},
+        {"opt-out: request", TdsPeer::Encryption::NotSupported, "Encryption=request", "FreeTDS", 0, false},
+        {"opt-out: off", TdsPeer::Encryption::NotSupported, "Encryption=OFF", "SQL Server", 0, false},
+        // Keys FreeTDS does not read would leave it unencrypted while meant otherwise.
+        {"Microsoft's words", TdsPeer::Encryption::NotSupported, "Encrypt=yes", "FreeTDS", refused, false},
+        {"opt-out in Microsoft's words", TdsPeer::Encryption::NotSupported, "Encrypt=no", "SQL Server",
+         refused, false},
+        {"key with a blank", TdsPeer::Encryption::NotSupported, "Encryption =require", "FreeTDS", refused,
+         false},
+        {"value FreeTDS does not take", TdsPeer::Encryption::NotSupported, "Encryption=yes", "FreeTDS",
+         refused, false},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -414,19 +452,37 @@ TEST(SqlServerEncryption, RequiredUnlessTheOptionsOptOut)
         peer.setEncryption(k.server);
         peer.setAcceptedLogin("sa", kSaPassword);
         peer.start();
-        auto c = connectionTo(peer.serverName(), "talvex", kSaPassword, k.options);
-        const long error = openError(*c);
-        if (!k.signsIn) {
-            EXPECT_EQ(error, gst::err::kGenericFailure);
-            EXPECT_GE(peer.connectionCount(), 1) << "the server was never asked";
+        auto c = connectionTo(peer.serverName(), "talvex", kSaPassword, k.options, k.driver);
+        EXPECT_EQ(openError(*c), k.error);
+        if (k.error != 0) {
+            EXPECT_EQ(peer.connectionCount() >= 1, k.error == down) << "refused, yet the server was asked";
             EXPECT_TRUE(peer.logins().empty()) << "a login packet reached a server without encryption";
             continue;
         }
-        EXPECT_EQ(error, 0);
         ASSERT_EQ(peer.logins().size(), 1u);
         EXPECT_EQ(peer.logins()[0].encrypted, k.encrypted);
         EXPECT_EQ(peer.logins()[0].password, kSaPassword);
     }
+}
+
+// FreeTDS takes host, port and protocol version from its environment over the
+// connection string: none of it may send the login anywhere else.
+TEST_F(SqlServerValues, FreeTdsEnvironmentDoesNotRedirectTheLogin)
+{
+    Decoy elsewhere(QStringLiteral("127.0.0.1"));
+    ASSERT_GT(elsewhere.port(), 0);
+    qputenv("TDSHOST", "127.0.0.1");
+    qputenv("TDSPORT", QByteArray::number(elsewhere.port()));
+    qputenv("TDSVER", "5.0");
+    qputenv("TDSQUERY", "elsewhere");
+    auto c = connectionTo(peer.serverName(), "talvex", "pw");
+    EXPECT_EQ(openError(*c), 0);
+    ASSERT_EQ(peer.logins().size(), 1u);
+    EXPECT_EQ(peer.logins()[0].password, "pw");
+    EXPECT_TRUE(peer.logins()[0].encrypted);
+    EXPECT_EQ(elsewhere.contacts(), 0);
+    for (const char* name : {"TDSHOST", "TDSPORT", "TDSVER", "TDSQUERY"})
+        qunsetenv(name);
 }
 
 // The operator sees the connection failure when the server offers no encryption.

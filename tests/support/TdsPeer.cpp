@@ -1191,6 +1191,13 @@ TdsPeer::Fault TdsPeer::Fault::error(int number, const QString& pattern, int occ
     return f;
 }
 
+TdsPeer::Fault TdsPeer::Fault::errorAfterRunning(int number, const QString& pattern, int occurrence)
+{
+    Fault f = error(number, pattern, occurrence);
+    f.action = Action::ErrorAfterRun;
+    return f;
+}
+
 TdsPeer::Fault TdsPeer::Fault::close(const QString& pattern, int occurrence, bool afterRunning)
 {
     Fault f;
@@ -1236,6 +1243,7 @@ public:
     AgentAnswer agent;
     std::vector<ArmedFault> faults;
     std::atomic<int> delayMs{0};
+    std::atomic<bool> noCount{false};
     QByteArray certPem, keyPem;
 
     QString address;
@@ -1309,7 +1317,10 @@ namespace
 class Session
 {
 public:
-    Session(TdsPeer::Impl& peer, int fd, int id) : m_peer(peer), m_fd(fd), m_id(id), m_spid(50 + id) {}
+    Session(TdsPeer::Impl& peer, int fd, int id)
+        : m_peer(peer), m_fd(fd), m_id(id), m_spid(50 + id), m_noCount(peer.noCount)
+    {
+    }
     ~Session()
     {
         dropTls();
@@ -1537,6 +1548,7 @@ private:
     QString m_database;
     std::uint64_t m_transaction = 0;
     std::uint32_t m_transactionCount = 0;
+    bool m_noCount; // SET NOCOUNT ON: DONE carries no row count
     bool m_silent = false;
     Clock::time_point m_silentUntil;
 };
@@ -1902,7 +1914,7 @@ bool Session::runStatement(const QString& sql, const QStringList& names, const s
                                  : verb == QLatin1String("delete") ? 0xC4
                                  : verb == QLatin1String("update") ? 0xC5
                                                                    : 0;
-            const bool counted = cmd != 0;
+            const bool counted = cmd != 0 && !m_noCount;
             putDone(o, inProc ? kTokDoneInProc : kTokDone, inProcMore | (counted ? kDoneCount : 0) | moreFlag,
                     cmd, counted ? std::uint64_t(sqlite3_changes(m_db)) : 0);
             sqlite3_finalize(st);
@@ -1956,7 +1968,8 @@ bool Session::runStatement(const QString& sql, const QStringList& names, const s
         }
         o.raw(meta.b);
         o.raw(data.b);
-        putDone(o, inProc ? kTokDoneInProc : kTokDone, inProcMore | kDoneCount | moreFlag, 0xC1, rows.size());
+        putDone(o, inProc ? kTokDoneInProc : kTokDone, inProcMore | (m_noCount ? 0 : kDoneCount) | moreFlag,
+                0xC1, rows.size());
     }
     return true;
 }
@@ -1978,7 +1991,8 @@ void Session::runBatch(const QString& text, const QStringList& names, const std:
         case TdsPeer::Fault::Action::CloseAfterRun:
             closeAfter = true;
             break;
-        case TdsPeer::Fault::Action::Error: {
+        case TdsPeer::Fault::Action::Error:
+        case TdsPeer::Fault::Action::ErrorAfterRun: { // batches: as Error
             if (fault->number == 1205)
                 rollback(o); // the deadlock victim's transaction is gone
             error(o, faultError(*fault));
@@ -1995,6 +2009,10 @@ void Session::runBatch(const QString& text, const QStringList& names, const std:
         putDone(o, done, inProcMore | kDoneError, 0, 0);
         return;
     case Translation::Action::Nothing:
+        if (simplified(text).contains(QLatin1String("nocount on")))
+            m_noCount = true;
+        else if (simplified(text).contains(QLatin1String("nocount off")))
+            m_noCount = false;
         putDone(o, done, inProcMore | 0, 0, 0);
         return;
     case Translation::Action::Begin:
@@ -2213,12 +2231,18 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             putDone(o, kTokDone, kDoneError, 0, 0);
         } else {
             bool failed = false;
+            const bool errorAfter = fault && fault->action == TdsPeer::Fault::Action::ErrorAfterRun;
             if (r.text.startsWith(QLatin1String("BEGIN"))) {
                 if (!m_transaction)
                     begin(o);
+            } else if (r.text.startsWith(QLatin1String("COMMIT")) && !m_transaction) {
+                error(o, {3902, 1, 16,
+                          QStringLiteral(
+                              "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.")});
+                failed = true;
             } else if (r.text.startsWith(QLatin1String("COMMIT"))) {
                 commit(o);
-                if (beginAfter)
+                if (beginAfter && !errorAfter)
                     begin(o);
             } else if (!m_transaction) {
                 // As SQL Server answers a rollback after it has rolled back
@@ -2234,6 +2258,10 @@ bool Session::request(std::uint8_t type, const QByteArray& payload)
             }
             if (fault && fault->action == TdsPeer::Fault::Action::CloseAfterRun)
                 return false;
+            if (errorAfter) {
+                error(o, faultError(*fault));
+                failed = true;
+            }
             putDone(o, kTokDone, failed ? kDoneError : 0, 0, 0);
         }
     } else if (rpcOther) {
@@ -2474,6 +2502,11 @@ void TdsPeer::clearFaults()
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->faults.clear();
+}
+
+void TdsPeer::setNoCount(bool on)
+{
+    m_impl->noCount = on;
 }
 
 void TdsPeer::setAnswerDelayMs(int ms)

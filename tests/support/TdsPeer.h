@@ -61,7 +61,14 @@
 //   tinyint, bigint, bit, varchar (code page 1252, sent as raw single bytes,
 //   the five codes Windows-1252 leaves undefined included), nvarchar,
 //   datetime, decimal(p,s), float, varbinary(max) (PLP). An expression takes the
-//   type of its values. Rows counted in DONE (DONE_COUNT for updates).
+//   type of its values. Rows counted in DONE (DONE_COUNT for updates), none
+//   under SET NOCOUNT ON (setNoCount, or the statement itself).
+// - COMMIT or ROLLBACK with no transaction open, as a batch or as a
+//   transaction-manager request, is answered with 3902 or 3903 and changes
+//   nothing. For batches these are SQL Server's documented errors; that a
+//   transaction-manager request gets the same is what FreeTDS users report from
+//   real servers for ROLLBACK (after a deadlock victim's rollback), and is
+//   assumed for COMMIT.
 // - Faults on request (Fault): an ERROR token with a chosen number on the Nth
 //   request matching a pattern (1205 also rolls the transaction back, as SQL
 //   Server does to a deadlock victim, and the driver's rollback request that
@@ -82,8 +89,6 @@
 //   server-side time-outs, login time-outs of a busy server.
 // - Whether a statement the peer accepts would also be valid T-SQL: the list
 //   above is all it checks.
-// - What SQL Server answers to a transaction request when no transaction is
-//   open (after a deadlock victim's rollback, say): the peer accepts it.
 // - The exact texts SQL Server gives for 547, 1222, 22022 and the agent: the
 //   peer's are close, not verbatim.
 //
@@ -181,6 +186,8 @@ public:
             Error,         // answer with an ERROR token, do not run the statement
             Close,         // close the connection without running it
             CloseAfterRun, // run it on the database (a COMMIT lands), then close without answering
+            ErrorAfterRun, // transaction requests: run it (a COMMIT lands, begins nothing after), then
+                           // answer with an ERROR token: a commit that landed although the driver says not
             StopAnswering, // read it and answer nothing more; close the connection after holdMs
         };
         Action action = Action::Error;
@@ -195,6 +202,7 @@ public:
         static Fault error(int number, const QString& pattern = QString(), int occurrence = 1);
         static Fault close(const QString& pattern, int occurrence = 1, bool afterRunning = false);
         static Fault stopAnswering(const QString& pattern, int occurrence = 1);
+        static Fault errorAfterRunning(int number, const QString& pattern, int occurrence = 1);
     };
 
     // What "exec master.dbo.xp_servicecontrol ..." answers.
@@ -222,6 +230,9 @@ public:
     void addFault(const Fault& fault);
     void clearFaults();
     void setAnswerDelayMs(int ms); // before every answer
+    // Sessions start with SET NOCOUNT ON (as a server whose "user options" set
+    // it): DONE tokens carry no row count. SET NOCOUNT ON/OFF switches it too.
+    void setNoCount(bool on);
     // PEM certificate and key for TLS; default: makeSelfSignedCertificate().
     void setCertificate(const QByteArray& certificatePem, const QByteArray& keyPem);
 
