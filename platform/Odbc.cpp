@@ -317,6 +317,16 @@ void Connection::open()
     // this connection's target, in gDbPassword and in the driver's own memory.
     if (!SQL_SUCCEEDED(rc))
         raiseFrom(SQL_HANDLE_DBC, m_dbc, true);
+    // FreeTDS 1.3 answers success without connecting when it cannot read an
+    // attribute (ApplicationIntent=x): the first statement would then crash it.
+    SQLULEN dead = SQL_CD_FALSE;
+    if (SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+        dead == SQL_CD_TRUE) {
+        SQLDisconnect(dbc);
+        throw AppError(err::kGenericFailure,
+                       QStringLiteral("The ODBC driver reported a connection that it did not open. Check the "
+                                      "Options of the login settings."));
+    }
     m_open = true;
 }
 
