@@ -12,6 +12,7 @@
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModMain.h"
 #include "ui_Form1.h"
 
@@ -63,11 +64,11 @@ int main(int argc, char** argv)
     // The application's own database lists the firms.
     gDatabaseName = QStringLiteral("talvex");
     ConnectDatabase();
-    auto* firms = new FrmSelectFirm;
+    auto* firms = new FrmSelectFirm(&ConnectDatabase);
     firms->Form_Load();
     save(firms, out + QStringLiteral("/firm-selection.png"));
 
-    auto* login = new FrmLogin;
+    auto* login = new FrmLogin(&ShowConversionWindow);
     login->Form_Load();
     save(login, out + QStringLiteral("/login.png"));
 

@@ -4,7 +4,6 @@
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
-#include "startup/ModMain.h"
 #include "ui_FrmSelectFirm.h"
 #include "windows/ButtonKeys.h"
 #include "windows/WindowLook.h"
@@ -22,7 +21,8 @@ const QSize kClientSize(287, 109);
 
 } // namespace
 
-FrmSelectFirm::FrmSelectFirm(QWidget* parent) : QDialog(parent), m_ui(new Ui::FrmSelectFirm)
+FrmSelectFirm::FrmSelectFirm(std::function<void()> reconnect, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::FrmSelectFirm), m_reconnect(std::move(reconnect))
 {
     gst::loadWindowResources();
     m_ui->setupUi(this);
@@ -129,7 +129,8 @@ bool FrmSelectFirm::eventFilter(QObject* watched, QEvent* event)
 
 void FrmSelectFirm::cmdOk_Click()
 {
-    ConnectDatabase(); // ends the program itself on any failure
+    if (m_reconnect)
+        m_reconnect(); // ends the program itself on any failure
     done(QDialog::Accepted);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 namespace Ui
@@ -14,7 +15,8 @@ class FrmSelectFirm : public QDialog
     Q_OBJECT
 
 public:
-    explicit FrmSelectFirm(QWidget* parent = nullptr);
+    // `reconnect` connects to the chosen firm's database (gDatabaseName).
+    explicit FrmSelectFirm(std::function<void()> reconnect = {}, QWidget* parent = nullptr);
     ~FrmSelectFirm() override;
 
     Ui::FrmSelectFirm* ui() const;
@@ -40,4 +42,5 @@ private:
     void Form_QueryUnload();
 
     std::unique_ptr<Ui::FrmSelectFirm> m_ui;
+    std::function<void()> m_reconnect;
 };

@@ -2,10 +2,8 @@
 
 #include "platform/Error.h"
 #include "platform/MessageBox.h"
-#include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
-#include "ui_FrmLogin.h"
 
 #include <array>
 
@@ -100,15 +98,14 @@ QString TransformPassword(const QString& s)
     return result;
 }
 
-bool CheckCredentials(FrmLogin& window)
+bool CheckCredentials(const QString& typedUserName, const QString& typedPassword)
 {
-    Ui::FrmLogin* ui = window.ui();
     if (!gConnection)
         throw gst::AppError(91, QStringLiteral("Object variable or With block variable not set"));
     gst::Connection& connection = *gConnection;
 
     // The name is bound, never pasted: a pasted apostrophe cannot change the statement.
-    const QString userName = TrimSpaces(ui->txtUserName->text());
+    const QString userName = TrimSpaces(typedUserName);
     // No login name holds a NUL, and the SQLite driver would cut the bound name
     // there and find the user named by what stands before it: such a name
     // matches nobody, as it would on SQL Server.
@@ -127,7 +124,7 @@ bool CheckCredentials(FrmLogin& window)
             bytes = rs->bytes(QLatin1String(gst::kPasswordBytesColumn));
         const QString stored =
             gst::storedPassword(rs->value(QStringLiteral("Password")), narrow, narrow ? &bytes : nullptr);
-        if (!gst::passwordMatches(stored, ui->txtPassword->text())) {
+        if (!gst::passwordMatches(stored, typedPassword)) {
             gSignedIn = false;
         } else if (!rs->value(QStringLiteral("Enabled")).equalsTrue()) {
             blocked = true;
@@ -157,7 +154,5 @@ bool CheckCredentials(FrmLogin& window)
         gst::showMessage(QStringLiteral("Invalid Password - Try again!"), gMsgTitle, gst::MsgIcon::Critical);
     }
     gSignedIn = false;
-    ui->txtPassword->setText(QString());
-    ui->txtPassword->setFocus();
     return false;
 }

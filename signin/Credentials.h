@@ -6,8 +6,6 @@
 #include <QString>
 #include <cstdint>
 
-class FrmLogin;
-
 // Who signed in: false, zero or empty until a sign-in succeeds, then kept
 // until the program ends.
 extern bool gSignedIn;
@@ -52,6 +50,6 @@ QString TransformPassword(const QString& s);
 
 // Checks the user name and password typed in the login window against
 // usermaster. On success sets the signed-in user record and returns true; on
-// failure tells the operator, empties and focuses the password field and
-// returns false. Database and conversion errors pass to the caller.
-bool CheckCredentials(FrmLogin& window);
+// failure tells the operator and returns false. Database and conversion errors
+// pass to the caller.
+bool CheckCredentials(const QString& typedUserName, const QString& typedPassword);

@@ -6,7 +6,6 @@
 #include "signin/Agent.h"
 #include "signin/Credentials.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "startup/ModBase.h"
 #include "ui_FrmLogin.h"
 #include "windows/ButtonKeys.h"
@@ -68,7 +67,8 @@ void setUpEntryField(QLineEdit* field)
 
 } // namespace
 
-FrmLogin::FrmLogin(QWidget* parent) : QDialog(parent), m_ui(new Ui::FrmLogin)
+FrmLogin::FrmLogin(std::function<void()> handOver, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::FrmLogin), m_handOver(std::move(handOver))
 {
     gst::loadWindowResources();
     m_ui->setupUi(this);
@@ -316,11 +316,15 @@ bool FrmLogin::fieldKeyPress(QLineEdit* field, const QKeyEvent& key)
 
 void FrmLogin::cmdOk_Click()
 {
-    if (!CheckCredentials(*this))
+    if (!CheckCredentials(m_ui->txtUserName->text(), m_ui->txtPassword->text())) {
+        m_ui->txtPassword->setText(QString());
+        m_ui->txtPassword->setFocus();
         return;
+    }
     Form_Unload();
     done(QDialog::Accepted);
-    ShowConversionWindow();
+    if (m_handOver)
+        m_handOver();
 }
 
 void FrmLogin::cmdCancel_Click()

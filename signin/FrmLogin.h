@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace Ui
@@ -21,7 +22,8 @@ class FrmLogin : public QDialog
     Q_OBJECT
 
 public:
-    explicit FrmLogin(QWidget* parent = nullptr);
+    // `handOver` opens what follows a sign-in (the conversion window).
+    explicit FrmLogin(std::function<void()> handOver = {}, QWidget* parent = nullptr);
     ~FrmLogin() override;
 
     Ui::FrmLogin* ui() const;
@@ -70,6 +72,7 @@ private:
     bool fieldKeyPress(QLineEdit* field, const QKeyEvent& key);
 
     std::unique_ptr<Ui::FrmLogin> m_ui;
+    std::function<void()> m_handOver;
     std::unique_ptr<gst::Connection> bcpCon;
     // The field whose got-focus handler ran last without its lost-focus one.
     QLineEdit* m_focusedField = nullptr;

@@ -8,6 +8,7 @@
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModBase.h"
 
 #include <QApplication>
@@ -74,11 +75,11 @@ void Main()
     gDatabaseName = QStringLiteral("talvex");
     ConnectDatabase();
     if (NeedsFirmSelection()) {
-        FrmSelectFirm firmWindow;
+        FrmSelectFirm firmWindow(&ConnectDatabase);
         firmWindow.Form_Load();
         firmWindow.exec();
     }
-    FrmLogin loginWindow;
+    FrmLogin loginWindow(&ShowConversionWindow);
     loginWindow.Form_Load();
     loginWindow.exec();
 }

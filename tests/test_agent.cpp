@@ -4,6 +4,7 @@
 #include "signin/Agent.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
 #include "windows/ClickableLabel.h"
@@ -85,7 +86,7 @@ protected:
 
     void openWindow()
     {
-        window = std::make_unique<FrmLogin>();
+        window = std::make_unique<FrmLogin>(&ShowConversionWindow);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -3,6 +3,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "startup/ConnectionState.h"
+#include "startup/ModMain.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmSelectFirm.h"
@@ -55,7 +56,7 @@ public: // the ways out below reach the window through the fixture
 
     void openWindow()
     {
-        window = std::make_unique<FrmSelectFirm>();
+        window = std::make_unique<FrmSelectFirm>(&ConnectDatabase);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -93,7 +94,7 @@ TEST_F(FrmSelectFirmTest, LoadListsTheUsableFirmsAndSelectsTheFirst)
 
 TEST_F(FrmSelectFirmTest, LoadingAsksForTheListThenTheFirstFirmsDatabase)
 {
-    window = std::make_unique<FrmSelectFirm>();
+    window = std::make_unique<FrmSelectFirm>(&ConnectDatabase);
     window->Form_Load();
     EXPECT_EQ(sent, (QStringList{"Select Name, FirmId From FirmMaster Where Enabled = 1 AND DBName<>''",
                                  "Select DBName From FirmMaster Where FirmID = 1"}));
@@ -260,7 +261,7 @@ TEST_F(FrmSelectFirmTest, MissingFirmRegisterAtLoadIsAnErrorReport)
     db.exec("talvex", "drop table FirmMaster");
     EXPECT_EXIT(
         {
-            FrmSelectFirm w;
+            FrmSelectFirm w(&ConnectDatabase);
             w.Form_Load();
             gst::endProgram(42);
         },

@@ -409,7 +409,7 @@ protected:
         gst::guarded([&] { firmPicker = NeedsFirmSelection(); });
         if (firmPicker) {
             report("stage", "firm picker");
-            auto* firms = new FrmSelectFirm;
+            auto* firms = new FrmSelectFirm(&ConnectDatabase);
             firms->Form_Load();
             firms->show();
             firms->ui()->cmdOk->click();

@@ -13,6 +13,7 @@
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModBase.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
@@ -390,7 +391,7 @@ protected:
         gDatabaseName = "talvex";
         ConnectDatabase();
         traceStatementsTo(tracePath());
-        auto* login = new FrmLogin;
+        auto* login = new FrmLogin(&ShowConversionWindow);
         login->Form_Load();
         login->show();
         QApplication::setActiveWindow(login);
@@ -551,7 +552,7 @@ protected:
         bool picker = false;
         gst::guarded([&] { picker = NeedsFirmSelection(); });
         report("picker", picker ? "1" : "0");
-        auto* firms = new FrmSelectFirm;
+        auto* firms = new FrmSelectFirm(&ConnectDatabase);
         firms->Form_Load();
         firms->show();
         QComboBox* list = firms->ui()->cmbFirm;

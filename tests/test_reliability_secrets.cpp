@@ -12,6 +12,7 @@
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
@@ -246,7 +247,7 @@ void signInAndConvert(bool agentOnClosedPort)
         gLogin->driver = "FreeTDS";
         gServerName = "127.0.0.1,1";
     }
-    auto* login = new FrmLogin;
+    auto* login = new FrmLogin(&ShowConversionWindow);
     login->Form_Load();
     login->show();
     Ui::FrmLogin* ui = login->ui();

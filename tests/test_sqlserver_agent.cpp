@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
+#include "startup/Handover.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"
@@ -47,7 +48,7 @@ protected:
     {
         peer->start();
         gServerName = peer->serverName();
-        window = std::make_unique<FrmLogin>();
+        window = std::make_unique<FrmLogin>(&ShowConversionWindow);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -60,7 +60,7 @@ protected:
         gDatabaseName = "talvex";
         ConnectDatabase();
         if (NeedsFirmSelection()) {
-            FrmSelectFirm firms;
+            FrmSelectFirm firms(&ConnectDatabase);
             firms.Form_Load();
             firms.ui()->cmbFirm->setCurrentIndex(firms.ui()->cmbFirm->findText(firm));
             firms.ui()->cmdOk->click();

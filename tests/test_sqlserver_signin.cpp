@@ -91,9 +91,7 @@ protected:
     {
         gSignedIn = false;
         gst::msgbox_seam::clear();
-        window.ui()->txtUserName->setText(userName);
-        window.ui()->txtPassword->setText(password);
-        const bool ok = CheckCredentials(window);
+        const bool ok = CheckCredentials(userName, password);
         EXPECT_EQ(sharedOpenStatements(), 0);
         EXPECT_EQ(ok, gSignedIn);
         EXPECT_EQ(gst::msgbox_seam::shown().size(), ok ? 0u : 1u);

@@ -5,6 +5,7 @@
 
 #include "conversion/Form1.h"
 #include "signin/FrmLogin.h"
+#include "startup/Handover.h"
 #include "ui_FrmLogin.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@
 inline void signInThroughLoginWindow(const QString& user = QStringLiteral("admin"),
                                      const QString& password = QStringLiteral("admin123"))
 {
-    auto* login = new FrmLogin;
+    auto* login = new FrmLogin(&ShowConversionWindow);
     login->Form_Load();
     login->show();
     login->ui()->txtUserName->setText(user);
