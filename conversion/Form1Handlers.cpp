@@ -182,8 +182,12 @@ void Form1::Command1_Click()
     QApplication::restoreOverrideCursor();
     if (!moved) {
         run.writeFailed();
-        // The window stays, OK disabled, until the operator chooses a line again.
+        // The window stays, OK disabled, until the operator chooses a line
+        // again; with the list hidden there is nothing to choose, and the one
+        // line stays chosen, so OK is enabled again.
         conversion::showTryAgain(m_ui->Combo1->currentText());
+        if (m_ui->Combo1->isHidden())
+            m_ui->Command1->setEnabled(true);
         return;
     }
     run.writeDone();

@@ -162,6 +162,10 @@ Connection::Connection() = default;
 
 Connection::~Connection()
 {
+    // Result sets still open are closed first: a handle of theirs would
+    // otherwise outlive the connection it belongs to.
+    while (!m_resultSets.empty())
+        m_resultSets.back()->close();
     if (m_dbc) {
         if (m_open)
             SQLDisconnect(static_cast<SQLHDBC>(m_dbc));
@@ -427,8 +431,9 @@ qint64 Connection::execute(const QString& sql, const Params& params)
 std::unique_ptr<ResultSet> Connection::query(const QString& sql, const Params& params)
 {
     SQLHSTMT stmt = static_cast<SQLHSTMT>(run(sql, params));
-    ++m_openStatements;
-    return std::unique_ptr<ResultSet>(new ResultSet(this, stmt));
+    std::unique_ptr<ResultSet> rs(new ResultSet(this, stmt));
+    m_resultSets.push_back(rs.get());
+    return rs;
 }
 
 void Connection::beginTrans()
@@ -649,7 +654,11 @@ void ResultSet::close()
     SQLCloseCursor(stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     m_stmt = nullptr;
-    --m_connection->m_openStatements;
+    if (m_connection) {
+        auto& open = m_connection->m_resultSets;
+        open.erase(std::remove(open.begin(), open.end(), this), open.end());
+        m_connection = nullptr;
+    }
 }
 
 QString ResultSet::columnName(int index) const
@@ -677,6 +686,7 @@ bool ResultSet::next()
     }
     m_fetched.assign(m_columns.size(), false);
     m_cache.assign(m_columns.size(), Value());
+    m_bytes.assign(m_columns.size(), std::nullopt);
     return true;
 }
 
@@ -730,13 +740,15 @@ QByteArray ResultSet::bytes(const QString& columnName)
                                       "been deleted."));
     for (int i = 0; i < index; ++i)
         value(i);
+    if (m_bytes[static_cast<size_t>(index)])
+        return *m_bytes[static_cast<size_t>(index)];
     if (m_fetched[static_cast<size_t>(index)])
-        return m_cache[static_cast<size_t>(index)].isNull()
-                   ? QByteArray()
-                   : m_cache[static_cast<size_t>(index)].toText().toUtf8();
+        throw AppError(err::kCommandError,
+                       QStringLiteral("The column %1 was read as text before its bytes were asked for.")
+                           .arg(columnName));
     SQLHSTMT stmt = static_cast<SQLHSTMT>(m_stmt);
     QByteArray result;
-    char buffer[4096];
+    char buffer[4096] = {};
     for (;;) {
         SQLLEN indicator = 0;
         const SQLRETURN rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_BINARY, buffer,
@@ -758,6 +770,7 @@ QByteArray ResultSet::bytes(const QString& columnName)
     }
     m_fetched[static_cast<size_t>(index)] = true;
     m_cache[static_cast<size_t>(index)] = Value::text(QString::fromLatin1(result));
+    m_bytes[static_cast<size_t>(index)] = result;
     return result;
 }
 
@@ -772,7 +785,7 @@ Value ResultSet::readColumn(int index)
     // instead of a silent zero.
     QString text;
     bool isNull = false;
-    SQLWCHAR buffer[2048];
+    SQLWCHAR buffer[2048] = {};
     for (;;) {
         SQLLEN indicator = 0;
         const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof(buffer), &indicator);
@@ -786,10 +799,14 @@ Value ResultSet::readColumn(int index)
             isNull = true;
             break;
         }
+        // A piece that does not fit is cut one character short of the buffer,
+        // for the terminating NUL; a driver that does not know the total
+        // length says so (SQL_NO_TOTAL), and the NUL marks the piece's end.
         const SQLLEN capacity = static_cast<SQLLEN>(sizeof(buffer) / sizeof(buffer[0])) - 1;
-        SQLLEN chars =
-            (indicator == SQL_NO_TOTAL) ? capacity : indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR));
-        if (chars > capacity)
+        SQLLEN chars = indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR));
+        if (indicator == SQL_NO_TOTAL)
+            chars = static_cast<SQLLEN>(std::find(buffer, buffer + capacity, SQLWCHAR(0)) - buffer);
+        else if (chars > capacity)
             chars = capacity;
         text += fromWide(buffer, chars);
         if (rc == SQL_SUCCESS)

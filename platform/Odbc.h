@@ -67,7 +67,7 @@ public:
     bool inTransaction() const { return m_inTransaction; }
 
     // Statements (result sets) currently open on this connection.
-    int openStatementCount() const { return m_openStatements; }
+    int openStatementCount() const { return static_cast<int>(m_resultSets.size()); }
 
     // Whether a table or view of this name exists, compared without regard to
     // letter case. Asks the driver's catalog (no SQL text is sent or traced);
@@ -109,7 +109,8 @@ private:
     bool m_open = false;
     bool m_inTransaction = false;
     bool m_commitFailed = false; // in this transaction; whether it landed is not known
-    int m_openStatements = 0;
+    // Open result sets: closed with the connection, so that none outlives it.
+    std::vector<ResultSet*> m_resultSets;
 };
 
 // A forward-only result set. Values keep their column's type.
@@ -127,7 +128,9 @@ public:
     // Value of the current row; columns may be read in any order.
     Value value(int index);
     Value value(const QString& columnName);
-    // The raw bytes of a character column, read without any character conversion.
+    // The raw bytes of a character column, read without any character
+    // conversion. A column already read as text has no raw bytes left to read:
+    // that raises an error instead of giving other bytes.
     QByteArray bytes(const QString& columnName);
     // Whether the column holds single-byte text (char, varchar, text), whose
     // characters the driver converts from the server's code page.
@@ -145,11 +148,12 @@ private:
     int indexOf(const QString& columnName) const;
     Value readColumn(int index);
 
-    Connection* m_connection;
+    Connection* m_connection; // null once closed: the connection forgets it then
     void* m_stmt;
     std::vector<Column> m_columns;
     std::vector<bool> m_fetched;
     std::vector<Value> m_cache;
+    std::vector<std::optional<QByteArray>> m_bytes; // columns read by bytes()
 };
 
 } // namespace gst

@@ -412,6 +412,13 @@ TEST_F(ConversionTest, FailureWithASingleLineNamesIt)
     ASSERT_EQ(gst::msgbox_seam::shown().size(), 2u);
     EXPECT_EQ(gst::msgbox_seam::shown()[1].title, "Not Successful for 'Footwear'");
     EXPECT_EQ(db.queryRows("talvex", "select vatid, VatPer from Products"), DbRows({{"5010", "12"}}));
+    // The hidden list offers nothing to choose: OK is enabled again, and the
+    // operator tries again without a restart, this time to "Done".
+    ASSERT_TRUE(window->ui()->Command1->isEnabled());
+    db.exec("talvex", "drop trigger products_locked");
+    const reliability::ChildOutcome retry = reliability::runChild([&] { window->ui()->Command1->click(); });
+    EXPECT_EQ(retry.exitCode, gst::kExitDone) << retry.describe().toStdString();
+    EXPECT_EQ(db.queryRows("talvex", "select vatid, VatPer from Products"), DbRows({{"5019", "5"}}));
 }
 
 TEST_F(ConversionTest, UntickedBoxOrNoSendsNothing)

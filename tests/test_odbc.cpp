@@ -319,6 +319,29 @@ TEST(OdbcSqlite, StatementsAreClosedAfterUse)
     EXPECT_THROW(c->query("select nosuch from n"), AppError);
     EXPECT_THROW(c->execute("update nosuch set x = 1"), AppError);
     EXPECT_EQ(c->openStatementCount(), 0);
+
+    // A result set that outlives its connection (a reconnect to the chosen
+    // firm) is closed with it, never left holding a freed handle.
+    auto rs = c->query("select x from n");
+    ASSERT_TRUE(rs->next());
+    c.reset();
+    EXPECT_TRUE(rs->isClosed());
+    EXPECT_FALSE(rs->next());
+    EXPECT_THROW(rs->value(0), AppError);
+}
+
+TEST(OdbcSqlite, RawBytesAreTheColumnsOrAnError)
+{
+    TestDatabase db;
+    db.createDatabase("t", "create table p(a text, b text); insert into p values ('x', 'caf\xc3\xa9');");
+    auto c = openSqlite(db, "t");
+    auto rs = c->query("select a, b from p");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->bytes("b"), QByteArray("caf\xc3\xa9"));
+    EXPECT_EQ(rs->bytes("b"), QByteArray("caf\xc3\xa9")); // asked again: the same bytes
+    EXPECT_EQ(rs->value("a").toText(), "x");
+    // Read as text already: its raw bytes are gone, and no others stand in for them.
+    EXPECT_THROW(rs->bytes("a"), AppError);
 }
 
 TEST(OdbcSqlite, ParametersAreBoundNotPasted)
