@@ -5,9 +5,6 @@
 namespace gst
 {
 
-// Exit code when there is no display to show the windows on.
-constexpr int kExitNoDisplay = 4;
-
 // Why the windows could not be shown, or an empty text when a display may be
 // there. Call before the application object is made: Qt ends the process
 // inside its own code (an abort and a core dump) when it finds no display.

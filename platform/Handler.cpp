@@ -28,7 +28,7 @@ void guarded(const std::function<void()>& handler)
     } catch (const AppError& e) {
         reportAndEnd(e);
     } catch (const std::bad_alloc&) {
-        reportAndEnd(AppError(7, QStringLiteral("Out of memory")));
+        reportAndEnd(AppError(err::kOutOfMemory, QStringLiteral("Out of memory")));
     } catch (const std::exception& e) {
         reportAndEnd(e);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "platform/LoginSettings.h"
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,17 +27,6 @@ namespace
 
 // A settings file holds a few short lines; anything much larger is not one.
 constexpr qsizetype kLongestSettingsFile = 64 * 1024;
-
-void wipe(QByteArray& bytes)
-{
-    std::fill(bytes.begin(), bytes.end(), '\0');
-}
-
-void wipe(QString& text)
-{
-    if (!text.isEmpty())
-        std::fill(text.data(), text.data() + text.size(), QChar());
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "platform/Odbc.h"
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,12 +42,6 @@ SQLWCHAR* wideData(std::u16string& s)
     return reinterpret_cast<SQLWCHAR*>(s.data());
 }
 
-void wipe(QString& s)
-{
-    if (!s.isEmpty())
-        std::fill(s.data(), s.data() + s.size(), QChar());
-}
-
 QString fromWide(const SQLWCHAR* data, SQLLEN chars)
 {
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(data), static_cast<qsizetype>(chars));
@@ -75,6 +70,18 @@ std::vector<DiagRecord> readDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle
         records.push_back(r);
     }
     return records;
+}
+
+// The one way an ODBC failure becomes the program's error: numbered from every
+// diagnostic record, described by their messages.
+[[noreturn]] void raise(const std::vector<DiagRecord>& records, bool connecting = false)
+{
+    throw AppError(classifyDiagnostics(records, connecting), describeDiagnostics(records));
+}
+
+[[noreturn]] void raiseFromHandle(SQLSMALLINT handleType, SQLHANDLE handle, bool connecting = false)
+{
+    raise(readDiagnostics(handleType, handle), connecting);
 }
 
 bool isCharacterType(SQLSMALLINT t)
@@ -226,8 +233,7 @@ bool Connection::isOpen() const
 
 void Connection::raiseFrom(short handleType, void* handle, bool connecting) const
 {
-    const std::vector<DiagRecord> records = readDiagnostics(handleType, handle);
-    throw AppError(classifyDiagnostics(records, connecting), describeDiagnostics(records));
+    raiseFromHandle(handleType, handle, connecting);
 }
 
 void Connection::open()
@@ -376,17 +382,11 @@ void bindParams(SQLHSTMT stmt, const Params& params, std::vector<std::u16string>
 namespace
 {
 // Frees a statement and raises the error its diagnostics describe.
-[[noreturn]] void raiseStatementTooLong(SQLHSTMT stmt)
-{
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    throw AppError(err::kCommandError, QStringLiteral("The statement is too long to send."));
-}
-
 [[noreturn]] void raiseAndFree(SQLHSTMT stmt)
 {
     const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+    raise(records);
 }
 } // namespace
 
@@ -398,8 +398,10 @@ void* Connection::run(const QString& sql, const Params& params)
     std::vector<SQLLEN> lengths;
     bindParams(stmt, params, buffers, lengths);
     std::u16string text = toWide(sql);
-    if (text.size() > static_cast<size_t>(std::numeric_limits<SQLINTEGER>::max()))
-        raiseStatementTooLong(stmt);
+    if (text.size() > static_cast<size_t>(std::numeric_limits<SQLINTEGER>::max())) {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        throw AppError(err::kCommandError, QStringLiteral("The statement is too long to send."));
+    }
     const SQLRETURN rc = SQLExecDirectW(stmt, wideData(text), static_cast<SQLINTEGER>(text.size()));
     // An update that matches no row answers SQL_NO_DATA: not a failure.
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
@@ -482,7 +484,7 @@ void Connection::endTransaction(bool commit)
         rc = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc), commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (fault) {
         m_commitFailed = m_commitFailed || commit;
-        throw AppError(classifyDiagnostics({fault->record}, false), describeDiagnostics({fault->record}));
+        raise({fault->record});
     }
     // After a failed commit or rollback the transaction stays open, uncommitted,
     // for another rollback or for the end of the program, which discards it.
@@ -493,7 +495,7 @@ void Connection::endTransaction(bool commit)
         const bool afterFailedCommit = m_commitFailed;
         m_commitFailed = m_commitFailed || commit;
         if (commit || afterFailedCommit || !serverHadRolledBack(records))
-            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+            raise(records);
         resyncAfterServerRollback(records);
         return;
     }
@@ -527,12 +529,12 @@ void Connection::resyncAfterServerRollback(const std::vector<DiagRecord>& record
     try {
         execute(QStringLiteral("BEGIN TRANSACTION"));
     } catch (const AppError&) {
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        raise(records);
     }
     const SQLRETURN rc = SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
     if (!SQL_SUCCEEDED(rc))
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        raise(records);
     m_inTransaction = false;
 }
 
@@ -574,8 +576,7 @@ bool Connection::tableExists(const QString& name)
     SQLRETURN rc = SQLTablesW(stmt, nullptr, 0, nullptr, 0, wideData(wide),
                               static_cast<SQLSMALLINT>(wide.size()), nullptr, 0);
     if (!SQL_SUCCEEDED(rc)) {
-        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        raiseFromHandle(SQL_HANDLE_STMT, stmt);
     }
     // Every row is read, and the results after them, so that closing needs no cancel.
     bool found = false;
@@ -587,8 +588,7 @@ bool Connection::tableExists(const QString& name)
             return found;
         }
         if (!SQL_SUCCEEDED(rc)) {
-            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+            raiseFromHandle(SQL_HANDLE_STMT, stmt);
         }
         if (found)
             continue;
@@ -682,7 +682,7 @@ bool ResultSet::next()
     if (!SQL_SUCCEEDED(rc)) {
         const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, m_stmt);
         close();
-        throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+        raise(records);
     }
     m_fetched.assign(m_columns.size(), false);
     m_cache.assign(m_columns.size(), Value());
@@ -756,8 +756,7 @@ QByteArray ResultSet::bytes(const QString& columnName)
         if (rc == SQL_NO_DATA)
             break;
         if (!SQL_SUCCEEDED(rc)) {
-            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+            raiseFromHandle(SQL_HANDLE_STMT, stmt);
         }
         if (indicator == SQL_NULL_DATA)
             break;
@@ -792,8 +791,7 @@ Value ResultSet::readColumn(int index)
         if (rc == SQL_NO_DATA)
             break;
         if (!SQL_SUCCEEDED(rc)) {
-            const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_STMT, stmt);
-            throw AppError(classifyDiagnostics(records, false), describeDiagnostics(records));
+            raiseFromHandle(SQL_HANDLE_STMT, stmt);
         }
         if (indicator == SQL_NULL_DATA) {
             isNull = true;

@@ -9,6 +9,8 @@ enum ExitCode : int {
     kExitCancelled = 1, // the operator cancelled or closed a window without converting
     kExitRefused = 2,   // a refusal: run-date gate, rows already on the new slab, record or table missing
     kExitError = 3,     // after an error report
+    kExitNoDisplay = 4, // no display to show the windows on
+    kExitUsage = 64,    // a command line the program does not understand (EX_USAGE)
 };
 
 // Ends the process at once: no window's closing handler, no further code, no

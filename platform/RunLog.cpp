@@ -1,6 +1,7 @@
 #include "platform/RunLog.h"
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,16 +31,6 @@ RunFailureHook& runFailureHook()
 {
     static RunFailureHook hook;
     return hook;
-}
-
-// The path comes from the environment: nothing in it may steer the terminal.
-QString printable(QString text)
-{
-    for (QChar& ch : text) {
-        if (ch.category() == QChar::Other_Control || ch.category() == QChar::Other_Format)
-            ch = QLatin1Char('?');
-    }
-    return text;
 }
 
 void sayFailureOnce(const QString& path, const QString& reason)

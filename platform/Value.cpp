@@ -108,12 +108,6 @@ Value Value::dateTime(const QDateTime& dt)
     return v;
 }
 
-bool Value::isNumeric() const
-{
-    return m_kind == Kind::Integer || m_kind == Kind::Decimal || m_kind == Kind::Double ||
-           m_kind == Kind::Bool;
-}
-
 bool Value::numericValue(double* out) const
 {
     switch (m_kind) {

@@ -25,7 +25,6 @@ public:
 
     Kind kind() const { return m_kind; }
     bool isNull() const { return m_kind == Kind::Null; }
-    bool isNumeric() const;
 
     // Conversions; each raises the error the retail application would.
     std::int16_t toInt16() const; // overflow 6, type mismatch 13, invalid use of null 94

@@ -13,7 +13,8 @@ void openAgentConnection(std::unique_ptr<Connection>& connection)
 {
     connection = std::make_unique<Connection>();
     if (!gLogin)
-        throw AppError(91, QStringLiteral("Object variable or With block variable not set"));
+        throw AppError(gst::err::kObjectNotSet,
+                       QStringLiteral("Object variable or With block variable not set"));
     connection->setProvider(QStringLiteral("sqloledb"));
     connection->setDriver(gLogin->driver, gLogin->options);
     connection->setProperty(QStringLiteral("Data Source"), gServerName);

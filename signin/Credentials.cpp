@@ -101,7 +101,8 @@ QString TransformPassword(const QString& s)
 bool CheckCredentials(const QString& typedUserName, const QString& typedPassword)
 {
     if (!gConnection)
-        throw gst::AppError(91, QStringLiteral("Object variable or With block variable not set"));
+        throw gst::AppError(gst::err::kObjectNotSet,
+                            QStringLiteral("Object variable or With block variable not set"));
     gst::Connection& connection = *gConnection;
 
     // The name is bound, never pasted: a pasted apostrophe cannot change the statement.

@@ -2,6 +2,7 @@
 
 #include "platform/LoginSettings.h"
 #include "platform/ProgramEnd.h"
+#include "platform/Text.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -18,28 +19,6 @@ namespace
 {
 
 const char kProgramName[] = "gstconvert";
-
-// Arguments and environment values are echoed to a terminal: control, format
-// and separator characters (escape sequences, line breaks, bidi overrides)
-// become '?' so that the message stays one plain line.
-QString printable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.category()) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            out += QLatin1Char('?');
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 void print(std::FILE* stream, const QString& text)
 {

@@ -5,9 +5,6 @@
 namespace gst
 {
 
-// Exit code for a command line the program does not understand (EX_USAGE).
-constexpr int kExitUsage = 64;
-
 // Answers --help and --version and refuses any other argument, before any
 // window or connection exists, so that both work without a display. Returns
 // the exit code when the program must end now, nothing when it goes on to its

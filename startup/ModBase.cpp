@@ -15,7 +15,8 @@ namespace
 gst::Connection& sharedConnection()
 {
     if (!gConnection)
-        throw AppError(91, QStringLiteral("Object variable or With block variable not set"));
+        throw AppError(gst::err::kObjectNotSet,
+                       QStringLiteral("Object variable or With block variable not set"));
     return *gConnection;
 }
 } // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace gst
+{
+
+// A text from outside (an argument, a path from the environment) as it may be
+// echoed to a terminal: control, format and separator characters (escape
+// sequences, line breaks, bidi overrides) become '?', so that a message stays
+// one plain line.
+QString printable(const QString& text);
+
+// Overwrites a working copy of a secret before it is released.
+void wipe(QString& text);
+void wipe(QByteArray& bytes);
+
+} // namespace gst
