@@ -27,19 +27,11 @@ QString quotedValueTable(const QString& gstAttribute)
     return quoteIdentifier(attributeTableName(gstAttribute), gConnection->isSqlite());
 }
 
-[[noreturn]] void refuse(const QString& text, const gst::MsgTitle& title)
+[[noreturn]] void refuse(const QString& text, const gst::MsgTitle& title, RunRecord& run)
 {
-    if (RunRecord* run = RunRecord::current())
-        run->writeRefused(text);
+    run.writeRefused(text);
     gst::showMessage(text, title, MsgIcon::Critical);
     gst::endProgram(gst::kExitRefused);
-}
-
-// The run record keeps each update's row count as the driver gave it.
-void noteRows(const QString& table, qint64 rows)
-{
-    if (RunRecord* run = RunRecord::current())
-        run->setRows(table, rows);
 }
 
 // A commit whose answer was lost (the link failed or timed out) may have
@@ -115,19 +107,19 @@ bool readProductWise(std::int16_t lobId)
         .isNonZero();
 }
 
-std::int16_t readNewSlabIdOrRefuse()
+std::int16_t readNewSlabIdOrRefuse(RunRecord& run)
 {
     const std::int16_t id =
         GetScalar(QStringLiteral("select vatid from vatmaster where vatid = 5019")).toInt16();
     if (id == 0)
         refuse(QStringLiteral("Unable to find GST entry with name 'GST 5% (18% above Rs 1000)'! Please "
                               "contact Norvane."),
-               std::nullopt);
+               std::nullopt, run);
     return id;
 }
 
 void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
-                              std::int16_t newSlabId)
+                              std::int16_t newSlabId, RunRecord& run)
 {
     if (productWise) {
         const gst::Value count = GetScalar(QStringLiteral("Select Count(*) from Products Where LobId=") +
@@ -135,7 +127,7 @@ void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QStrin
         if (count.greaterThan(0))
             refuse(QStringLiteral("This utility cannot run!\r\nSome Products already have GST type 'GST 5% "
                                   "(18% above Rs 1000)' assigned to them."),
-                   QStringLiteral("Products"));
+                   QStringLiteral("Products"), run);
         return;
     }
     // "0" is the lookup's answer for a line of business without a taxable
@@ -143,7 +135,7 @@ void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QStrin
     const QString table = attributeTableName(gstAttribute);
     if (gstAttribute == QLatin1String("0") || !gConnection->tableExists(table))
         refuse(QStringLiteral("Unable to find Table Name entry for GST Attribute! Please contact Norvane."),
-               gstAttribute);
+               gstAttribute, run);
     const gst::Value count = GetScalar(QStringLiteral("select count(*) from ") +
                                        quotedValueTable(gstAttribute) + QStringLiteral(" where lobid=") +
                                        number(lobId) + QStringLiteral(" and vatid=") + number(newSlabId));
@@ -151,33 +143,32 @@ void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QStrin
         refuse(
             QStringLiteral("This utility cannot run!\r\nSome attributes already have GST type 'GST 5% (18% "
                            "above Rs 1000)' assigned to them."),
-            gstAttribute);
+            gstAttribute, run);
 }
 
 bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
-                       std::int16_t newSlabId)
+                       std::int16_t newSlabId, RunRecord& run)
 {
     gst::Connection& db = *gConnection;
     bool committing = false;
     try {
         db.beginTrans();
         if (!productWise)
-            noteRows(attributeTableName(gstAttribute),
-                     db.execute(QStringLiteral("update ") + quotedValueTable(gstAttribute) +
-                                QStringLiteral(" set vatid=") + number(newSlabId) +
-                                QStringLiteral(",VatPer=5,GSTID=") + number(newSlabId) +
-                                QStringLiteral("  where lobid=") + number(lobId) +
-                                QStringLiteral(" and vatid=") + number(kOldSlabId)));
-        noteRows(QStringLiteral("products"),
-                 db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
-                            QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) +
-                            QStringLiteral(" and vatid=") + number(kOldSlabId)));
+            run.setRows(attributeTableName(gstAttribute),
+                        db.execute(QStringLiteral("update ") + quotedValueTable(gstAttribute) +
+                                   QStringLiteral(" set vatid=") + number(newSlabId) +
+                                   QStringLiteral(",VatPer=5,GSTID=") + number(newSlabId) +
+                                   QStringLiteral("  where lobid=") + number(lobId) +
+                                   QStringLiteral(" and vatid=") + number(kOldSlabId)));
+        run.setRows(QStringLiteral("products"),
+                    db.execute(QStringLiteral("update products set vatid=") + number(newSlabId) +
+                               QStringLiteral(" ,VatPer=5 where lobid=") + number(lobId) +
+                               QStringLiteral(" and vatid=") + number(kOldSlabId)));
         committing = true;
         db.commitTrans();
         return true;
     } catch (...) {
-        if (RunRecord* run = RunRecord::current())
-            run->setFailure(std::current_exception());
+        run.setFailure(std::current_exception());
         if (committing)
             rollBackAfterFailedCommit(db, std::current_exception());
         // A rollback that fails (the connection is gone) leaves the transaction

@@ -159,27 +159,28 @@ void Form1::Command1_Click()
     if (!conversion::confirmConversion())
         return;
 
-    // From the Yes on, the run is recorded whatever its outcome.
+    // From the Yes on, the run is recorded whatever its outcome: here, once.
     conversion::RunRecord run(m_lobId, m_lobName);
-    // Database errors from here to the refusal tests pass to the handler's
-    // guard: they are reported and end the program.
-    m_productWise = conversion::readProductWise(m_lobId);
-    run.setArrangement(m_productWise, m_gstAttribute);
-    EnsureNewGstSlab();
-    const std::int16_t newSlabId = conversion::readNewSlabIdOrRefuse();
-    conversion::refuseIfAlreadyOnNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
-
-    m_ui->Command1->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     bool moved = false;
     try {
-        moved = conversion::moveRowsToNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId);
+        // Database errors from here to the refusal tests pass to the handler's
+        // guard: they are reported and end the program.
+        m_productWise = conversion::readProductWise(m_lobId);
+        run.setArrangement(m_productWise, m_gstAttribute);
+        EnsureNewGstSlab();
+        const std::int16_t newSlabId = conversion::readNewSlabIdOrRefuse(run);
+        conversion::refuseIfAlreadyOnNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId, run);
+
+        m_ui->Command1->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const struct CursorBack {
+            ~CursorBack() { QApplication::restoreOverrideCursor(); }
+        } cursorBack; // also when an error is reported and ends the program
+        moved = conversion::moveRowsToNewSlab(m_lobId, m_productWise, m_gstAttribute, newSlabId, run);
     } catch (...) {
-        // A failed rollback is reported, and the program ends, without the hourglass.
-        QApplication::restoreOverrideCursor();
+        run.writeEndedBy(std::current_exception());
         throw;
     }
-    QApplication::restoreOverrideCursor();
     if (!moved) {
         run.writeFailed();
         // The window stays, OK disabled, until the operator chooses a line

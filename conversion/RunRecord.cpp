@@ -17,8 +17,6 @@ namespace conversion
 namespace
 {
 
-RunRecord* g_current = nullptr;
-
 // Long enough for any name SQL Server can hold and a driver's diagnostics;
 // a hostile name of megabytes must not fill the file.
 constexpr int kLongestText = 2000;
@@ -119,38 +117,15 @@ struct RunRecord::Data {
     void write(const QString& result, const QString& outcome, const long* errorNumber);
 };
 
-RunRecord::RunRecord(std::int16_t lobId, const QString& lobName)
-    : m_d(std::make_shared<Data>()), m_exceptionsAtStart(std::uncaught_exceptions())
+RunRecord::RunRecord(std::int16_t lobId, const QString& lobName) : m_d(std::make_unique<Data>())
 {
     m_d->started = QDateTime::currentDateTime();
     m_d->clock.start();
     m_d->lobId = lobId;
     m_d->lobName = lobName;
-    g_current = this;
-    // The hook shares the record's data: an error that leaves the handler
-    // destroys this object before the report runs.
-    std::shared_ptr<Data> d = m_d;
-    gst::setRunFailureHook([d](const gst::AppError& e) {
-        d->rowsUncertain = d->rows.size() == (d->productWise ? 1u : 2u);
-        const long number = e.number();
-        d->write(QStringLiteral("failed"), e.description(), &number);
-    });
 }
 
-RunRecord::~RunRecord()
-{
-    if (g_current == this)
-        g_current = nullptr;
-    // Left normally: the run has its record, or needs none. Left by an error:
-    // the report that follows writes it.
-    if (std::uncaught_exceptions() <= m_exceptionsAtStart)
-        gst::setRunFailureHook(nullptr);
-}
-
-RunRecord* RunRecord::current()
-{
-    return g_current;
-}
+RunRecord::~RunRecord() = default;
 
 void RunRecord::setArrangement(bool productWise, const QString& gstAttribute)
 {
@@ -203,6 +178,13 @@ void RunRecord::writeFailed()
 void RunRecord::writeFailed(long number, const QString& text)
 {
     m_d->write(QStringLiteral("failed"), text, &number);
+}
+
+void RunRecord::writeEndedBy(const std::exception_ptr& error)
+{
+    setFailure(error);
+    m_d->rowsUncertain = m_d->rows.size() == (m_d->productWise ? 1u : 2u);
+    writeFailed();
 }
 
 QByteArray RunRecord::line(const QString& result, const QString& outcome, const long* errorNumber) const

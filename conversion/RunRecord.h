@@ -16,16 +16,12 @@ namespace conversion
 class RunRecord
 {
 public:
-    // Starts the clock and becomes the current record. An error report that
-    // ends the program while it is current, or after an error has carried the
-    // run out of its handler, writes it as a failure.
+    // Starts the clock. The run's handler writes the record once, whatever
+    // the outcome, passing the record to the steps that add to it.
     RunRecord(std::int16_t lobId, const QString& lobName);
     ~RunRecord();
     RunRecord(const RunRecord&) = delete;
     RunRecord& operator=(const RunRecord&) = delete;
-
-    // The run being recorded, or null.
-    static RunRecord* current();
 
     void setArrangement(bool productWise, const QString& gstAttribute);
     // The driver's count for the update of `table`; -1 where it does not know.
@@ -39,6 +35,9 @@ public:
     void writeRefused(const QString& text);
     void writeFailed(); // with the error given to setFailure
     void writeFailed(long number, const QString& text);
+    // An error that ends the program: once every update has run, whether the
+    // rows moved is not known (a commit whose answer was lost).
+    void writeEndedBy(const std::exception_ptr& error);
 
     // The record as it would be written now with this outcome.
     QByteArray line(const QString& result, const QString& outcome, const long* errorNumber) const;
@@ -46,8 +45,7 @@ public:
     struct Data;
 
 private:
-    std::shared_ptr<Data> m_d;
-    int m_exceptionsAtStart;
+    std::unique_ptr<Data> m_d;
 };
 
 // A text as a JSON string, with every character that could split the line or

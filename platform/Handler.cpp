@@ -3,14 +3,12 @@
 #include "platform/Error.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
-#include "platform/RunLog.h"
 
 namespace gst
 {
 
 void reportAndEnd(const AppError& error)
 {
-    notifyRunFailure(error);
     showMessage(QStringLiteral("Run-time error '%1':\r\n\r\n%2").arg(error.number()).arg(error.description()),
                 std::nullopt, MsgIcon::Critical);
     endProgram(kExitError);

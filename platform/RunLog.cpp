@@ -27,12 +27,6 @@ namespace
 
 bool g_failureSaid = false;
 
-RunFailureHook& runFailureHook()
-{
-    static RunFailureHook hook;
-    return hook;
-}
-
 void sayFailureOnce(const QString& path, const QString& reason)
 {
     if (g_failureSaid)
@@ -273,20 +267,6 @@ QString operatingSystemUser()
         return QString::fromLocal8Bit(pw->pw_name);
     return qEnvironmentVariable("USER");
 #endif
-}
-
-void setRunFailureHook(RunFailureHook hook)
-{
-    runFailureHook() = std::move(hook);
-}
-
-void notifyRunFailure(const AppError& error)
-{
-    // Taken out first: the record is written once, whatever the hook does.
-    RunFailureHook hook = std::move(runFailureHook());
-    runFailureHook() = nullptr;
-    if (hook)
-        hook(error);
 }
 
 namespace runlog_seam

@@ -2,12 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
-#include <functional>
 
 namespace gst
 {
-
-class AppError;
 
 // The file that keeps one line per conversion run:
 // "$XDG_DATA_HOME/talvex/gstconvert.log" (or "~/.local/share/talvex/...")
@@ -28,12 +25,6 @@ bool appendRunLog(const QByteArray& line);
 // The operating-system account the program runs as: the password database's
 // name for the effective user, else USER (USERNAME on Windows).
 QString operatingSystemUser();
-
-// While a run is being recorded, an error report calls this hook first, so
-// that the record names the error that ends the program. Empty: no run.
-using RunFailureHook = std::function<void(const AppError&)>;
-void setRunFailureHook(RunFailureHook hook);
-void notifyRunFailure(const AppError& error);
 
 namespace runlog_seam
 {
