@@ -35,6 +35,10 @@ namespace
 // Each driver reads a connection string its own way, and the driver manager
 // reads it first, by the ODBC rule, to find DRIVER, DSN, FILEDSN and SAVEFILE.
 // A value goes in only where every reader sees it whole; otherwise it is refused.
+// The three readers below are what decides that refusal, so they stay: for
+// FreeTDS the suite's wire tests (hostile names and passwords through the TDS
+// peer) prove each of their answers; for Microsoft's drivers, which cannot run
+// here, and for unixODBC's own reading, they are the only guard.
 enum class StringRule {
     Odbc,    // braces with "}" doubled: unixODBC, Windows' manager, Microsoft's drivers
     FreeTds, // FreeTDS 1.3: a braced value ends at the first "};", doubling is kept
