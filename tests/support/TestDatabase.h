@@ -126,6 +126,32 @@ inline QString storedPasswordForm(const QString& clear)
 {
     return TestDatabase::storedPasswordForm(clear);
 }
+// What the OK button sends for line `lobId` from the new slab's lookup to the
+// end of the transaction, as the driver receives it: `valueTable` quoted as
+// sent, empty for a product-wise line; `catalog` the statement a driver sends
+// for the table lookup (sp_tables on SQL Server), `commit` its end of the
+// transaction. The three statement traces of the suite share it.
+inline QStringList okStatements(int lobId, const QString& valueTable, const QStringList& commit,
+                                const QString& catalog = QString())
+{
+    const QString lob = QString::number(lobId);
+    QStringList s{QStringLiteral("select vatid from vatmaster where vatid = 5019")};
+    if (!valueTable.isEmpty() && !catalog.isEmpty())
+        s << catalog;
+    s << (valueTable.isEmpty()
+              ? QStringLiteral("Select Count(*) from Products Where LobId=%1 And vatid=5019").arg(lob)
+              : QStringLiteral("select count(*) from %1 where lobid=%2 and vatid=5019").arg(valueTable, lob));
+    if (!commit.isEmpty())
+        s << QStringLiteral("BEGIN TRANSACTION");
+    if (!valueTable.isEmpty() && !commit.isEmpty())
+        s << QStringLiteral("update %1 set vatid=5019,VatPer=5,GSTID=5019  where lobid=%2 and vatid=5010")
+                 .arg(valueTable, lob);
+    if (!commit.isEmpty())
+        s << QStringLiteral("update products set vatid=5019 ,VatPer=5 where lobid=%1 and vatid=5010").arg(lob)
+          << commit;
+    return s;
+}
+
 inline QString standardRetailData()
 {
     return TestDatabase::standardRetailData();
