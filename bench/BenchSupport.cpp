@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "support/SqliteFile.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -26,48 +28,19 @@ namespace bench
 namespace
 {
 
-struct DbCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
-
-struct StmtFinalizer {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+using sqlitefile::check;
+using sqlitefile::Db;
+using sqlitefile::prepare;
+using sqlitefile::Stmt;
 
 Db openDb(const QString& path, int flags)
 {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
-    Db db(raw);
-    if (rc != SQLITE_OK)
-        throw std::runtime_error("cannot open " + path.toStdString() + ": " +
-                                 (raw ? sqlite3_errmsg(raw) : "out of memory"));
-    return db;
-}
-
-void check(sqlite3* db, int rc, const char* what)
-{
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
-}
-
-Stmt prepare(sqlite3* db, const char* sql)
-{
-    sqlite3_stmt* s = nullptr;
-    check(db, sqlite3_prepare_v2(db, sql, -1, &s, nullptr), sql);
-    return Stmt(s);
+    return sqlitefile::open(path, flags);
 }
 
 void execOn(sqlite3* db, const QString& sql)
 {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : "unknown error";
-        sqlite3_free(message);
-        throw std::runtime_error(text);
-    }
+    sqlitefile::exec(db, sql, QStringLiteral("the benchmark's SQL"));
 }
 
 // A fixed, well-mixed hash (splitmix64), so row placement looks random but

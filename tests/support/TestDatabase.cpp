@@ -1,9 +1,10 @@
 #include "TestDatabase.h"
 
+#include "SqliteFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <array>
-#include <sqlite3.h>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -15,40 +16,10 @@ namespace
     throw std::runtime_error(message.toStdString());
 }
 
-// Closes the handle however the caller leaves.
-class SqliteFile
+sqlitefile::Db openFile(const QString& filePath, bool create)
 {
-public:
-    SqliteFile(const QString& filePath, bool create)
-    {
-        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-        if (sqlite3_open_v2(QFile::encodeName(filePath).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
-            const QString message =
-                m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            fail(QStringLiteral("cannot open %1: %2").arg(filePath, message));
-        }
-    }
-    ~SqliteFile() { sqlite3_close(m_db); }
-    SqliteFile(const SqliteFile&) = delete;
-    SqliteFile& operator=(const SqliteFile&) = delete;
-
-    void execScript(const QString& sql, const QString& what)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const QString message = QString::fromUtf8(error ? error : sqlite3_errmsg(m_db));
-            sqlite3_free(error);
-            fail(QStringLiteral("%1 failed: %2").arg(what, message));
-        }
-    }
-
-    sqlite3* handle() const { return m_db; }
-
-private:
-    sqlite3* m_db = nullptr;
-};
+    return sqlitefile::open(filePath, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0));
+}
 
 class Statement
 {
@@ -176,10 +147,10 @@ void TestDatabase::createDatabase(const QString& name, const QString& extraSql)
 {
     const QString file = path(name);
     QFile::remove(file);
-    SqliteFile db(file, true);
-    db.execScript(schemaSql(), QStringLiteral("db/schema.sql on %1").arg(name));
+    const sqlitefile::Db db = openFile(file, true);
+    sqlitefile::exec(db.get(), schemaSql(), QStringLiteral("db/schema.sql on %1").arg(name));
     if (!extraSql.isEmpty())
-        db.execScript(extraSql, QStringLiteral("data for %1").arg(name));
+        sqlitefile::exec(db.get(), extraSql, QStringLiteral("data for %1").arg(name));
 }
 
 void TestDatabase::exec(const QString& name, const QString& sql)
@@ -218,12 +189,12 @@ void TestDatabase::execFile(const QString& filePath, const QString& sql, const D
 {
     if (!QFile::exists(filePath))
         fail(QStringLiteral("no database file %1").arg(filePath));
-    SqliteFile db(filePath, false);
+    const sqlitefile::Db db = openFile(filePath, false);
     if (params.empty()) {
-        db.execScript(sql, QStringLiteral("\"%1\"").arg(sql));
+        sqlitefile::exec(db.get(), sql, QStringLiteral("\"%1\"").arg(sql));
         return;
     }
-    Statement statement(db.handle(), sql);
+    Statement statement(db.get(), sql);
     statement.bind(params);
     while (statement.step()) {
     }
@@ -233,8 +204,8 @@ DbRows TestDatabase::queryFile(const QString& filePath, const QString& sql)
 {
     if (!QFile::exists(filePath))
         fail(QStringLiteral("no database file %1").arg(filePath));
-    SqliteFile db(filePath, false);
-    Statement statement(db.handle(), sql);
+    const sqlitefile::Db db = openFile(filePath, false);
+    Statement statement(db.get(), sql);
     DbRows rows;
     while (statement.step())
         rows.push_back(statement.row());
