@@ -490,14 +490,17 @@ QString buildConnectionString(const ConnectionTarget& target)
         intended.push_back({key, value});
     };
 
-    // What Options name, read the way the driver reads them.
+    // What Options name, read the way the driver reads them. The protocol
+    // version is the utility's own too: TDS 5.0 and older send the password
+    // in clear, and another client character set sends other bytes.
     const QString options = target.options.trimmed();
     const Attributes optionAttributes = parseByRule(rule, options);
     for (const Attribute& a : optionAttributes) {
         if (isManagerKey(a.key) || isKey(a.key, "Server") || isKey(a.key, "Servername") ||
             isKey(a.key, "Address") || isKey(a.key, "Port") || isKey(a.key, "Database") ||
             isKey(a.key, "UID") || isKey(a.key, "PWD") || isKey(a.key, "DumpFile") ||
-            isKey(a.key, "DumpFileAppend"))
+            isKey(a.key, "DumpFileAppend") || isKey(a.key, "TDS_Version") || isKey(a.key, "ClientCharset") ||
+            isKey(a.key, "client_charset"))
             refuse(QStringLiteral("The Options of the login settings"),
                    QStringLiteral("name %1, which the utility sets itself or which would write the password "
                                   "to a file")
