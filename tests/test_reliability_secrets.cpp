@@ -214,7 +214,7 @@ TEST_F(Secrets, ErrorDescriptionsOfFailedOpensHoldNoPassword)
     };
     const Target targets[] = {
         {"FreeTDS", "127.0.0.1,1", ""},
-        {"FreeTDS", "127.0.0.1,1", "TDS_Version=9.9"},
+        {"FreeTDS", "127.0.0.1,1", "TextSize=x"},
         {"No Such Driver", "127.0.0.1", ""},
         {"SQLite3", "/nonexistent", ""},
     };
