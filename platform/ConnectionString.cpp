@@ -449,12 +449,14 @@ DriverKind identifyDriver(const QString& driver)
         if (c.unicode() < 0x20 || c.unicode() > 0x7e)
             return DriverKind::Unidentified;
     }
-    if (registeredLibrary(driver).isEmpty()) {
-        const QFileInfo file(driver);
-        if (!(file.isAbsolute() && file.exists()) && !looksLikeLibrary(file.fileName()))
-            return DriverKind::Missing;
-    }
-    return driverKindOfLibrary(driverLibrary(driver));
+    const QString registered = registeredLibrary(driver);
+    if (!registered.isEmpty())
+        return driverKindOfLibrary(registered);
+    // Not registered: the driver manager loads the name itself as a library.
+    const QFileInfo file(driver);
+    if (!(file.isAbsolute() && file.exists()) && !looksLikeLibrary(file.fileName()))
+        return DriverKind::Missing;
+    return driverKindOfLibrary(driver);
 }
 
 bool catalogAsAttribute(const ConnectionTarget& target)

@@ -25,6 +25,21 @@
 #include <optional>
 #include <vector>
 
+namespace
+{
+// The three-pixel line of a window, drawn in one colour from end to end.
+void expectLineDrawnIn(QWidget* lineWidget, const QColor& colour)
+{
+    ASSERT_NE(lineWidget, nullptr);
+    const QImage line = lineWidget->grab().toImage();
+    ASSERT_EQ(line.height(), 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x : {1, line.width() / 2, line.width() - 2})
+            EXPECT_EQ(QColor(line.pixel(x, y)), colour) << "line pixel " << x << "," << y;
+    }
+}
+} // namespace
+
 namespace form1_layout
 {
 
@@ -241,12 +256,7 @@ TEST_F(layoutFrmLogin, DrawnColoursOfEntryFieldsAndLine)
         const QPoint inside(image.width() - 6, image.height() / 2);
         EXPECT_EQ(QColor(image.pixel(inside)), f.expected) << f.name;
     }
-    const QImage line = control("Line1")->grab().toImage();
-    ASSERT_EQ(line.height(), 3);
-    for (int y = 0; y < 3; ++y) {
-        for (int x : {1, line.width() / 2, line.width() - 2})
-            EXPECT_EQ(QColor(line.pixel(x, y)), info()) << "line pixel " << x << "," << y;
-    }
+    expectLineDrawnIn(control("Line1"), info());
 }
 
 TEST_F(layoutFrmLogin, EntryFieldsHideWhatIsTyped)
@@ -424,12 +434,7 @@ TEST_F(layoutFrmSelectFirm, Colours)
         EXPECT_TRUE(control(name)->autoFillBackground()) << name;
 
     showAndActivate();
-    const QImage line = control("Line1")->grab().toImage();
-    ASSERT_EQ(line.height(), 3);
-    for (int y = 0; y < 3; ++y) {
-        for (int x : {1, line.width() / 2, line.width() - 2})
-            EXPECT_EQ(QColor(line.pixel(x, y)), info()) << "line pixel " << x << "," << y;
-    }
+    expectLineDrawnIn(control("Line1"), info());
 }
 
 TEST_F(layoutFrmSelectFirm, NeitherEnterNorEscPressesAButtonOrClosesTheWindow)
