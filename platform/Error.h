@@ -18,9 +18,10 @@ constexpr long kOutOfMemory = 7;
 constexpr long kObjectNotSet = 91; // no database connection exists yet
 constexpr long kOverflow = 6;
 constexpr long kInvalidUseOfNull = 94;
-constexpr long kConnectionClosed = 3709; // a statement on a connection that is not open
-constexpr long kLoginSettings = 429;     // the login settings are missing, unreadable or unsafe
-constexpr long kInvalidArgument = 3001;  // a connection value refused before any connection is attempted
+constexpr long kConnectionClosed = 3709;            // a statement on a connection that is not open
+constexpr long kLoginSettings = 429;                // the login settings are missing, unreadable or unsafe
+constexpr long kUntrustedCertificate = -2146893019; // 0x80090325: the server's certificate is not trusted
+constexpr long kInvalidArgument = 3001; // a connection value refused before any connection is attempted
 } // namespace err
 
 // An error with a number and a description, as the program reports it.

@@ -3,9 +3,10 @@
 namespace gst
 {
 
-// Posts one key event for a Windows virtual-key code (9 Tab, 13 Enter, 27 Esc,
-// 38 Up) to the focused widget through the application's event queue, as if the
-// key had been pressed on the keyboard.
+// One key event for a Windows virtual-key code (9 Tab, 13 Enter, 27 Esc, 38 Up),
+// as if the key had been pressed on the keyboard: on Windows one SendInput
+// keyboard event; elsewhere a key event posted to the focused widget through
+// the application's event queue.
 void injectKey(int virtualKey, bool keyDown);
 
 } // namespace gst

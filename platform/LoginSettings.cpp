@@ -1,11 +1,14 @@
 #include "platform/LoginSettings.h"
 
+#include "platform/ConnectionString.h"
 #include "platform/Error.h"
+#include "platform/LoginComponent.h"
 #include "platform/Text.h"
+#include "platform/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -28,11 +31,26 @@ namespace
 // A settings file holds a few short lines; anything much larger is not one.
 constexpr qsizetype kLongestSettingsFile = 64 * 1024;
 
+bool hasControlCharacter(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString defaultOdbcDriver()
 {
 #ifdef Q_OS_WIN
+    // The newest of Microsoft's SQL Server drivers registered here, else the
+    // one every Windows has.
+    for (const char* name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
+        if (identifyDriver(QLatin1String(name)) == DriverKind::Microsoft)
+            return QLatin1String(name);
+    }
     return QStringLiteral("SQL Server");
 #else
     return QStringLiteral("FreeTDS");
@@ -41,8 +59,7 @@ QString defaultOdbcDriver()
 
 QString loginSettingsPath()
 {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return QDir(base).filePath(QStringLiteral("talvex/login.ini"));
+    return talvexFolder(UserFolder::Config) + QStringLiteral("/login.ini");
 }
 
 LoginSettings parseLoginSettings(const QByteArray& content)
@@ -70,9 +87,7 @@ LoginSettings parseLoginSettings(const QByteArray& content)
         QString line = decoder.decode(raw);
         const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
         const QString key = (eq < 0 ? line : line.left(eq)).trimmed();
-        bool control = false;
-        for (const QChar c : line)
-            control = control || c.category() == QChar::Other_Control;
+        const bool control = hasControlCharacter(line);
         if (decoder.hasError() || control) {
             wipe(line);
             QString shownKey = key.left(40);
@@ -109,7 +124,7 @@ LoginSettings parseLoginSettings(const QByteArray& content)
     return s;
 }
 
-LoginSettings readLoginSettingsFrom(const QString& path)
+LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QString missing =
@@ -190,10 +205,17 @@ LoginSettings readLoginSettingsFrom(const QString& path)
     }
     std::fill(std::begin(buffer), std::end(buffer), '\0');
 #else
-    // No ownership or permission check on Windows: the file lives in the user's own profile.
+    // No ownership or permission check on Windows: the file lives in the user's
+    // own profile. It is read only as a plain file, never through a link.
     QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
         throw AppError(err::kLoginSettings, missing);
+    if (!info.isFile() || info.isSymLink() || info.isJunction())
+        throw AppError(err::kLoginSettings,
+                       QStringLiteral("The login settings file %1 is not a regular file. Replace it with a "
+                                      "plain text file holding ServerName=<server> and pwd=<password of sa>.")
+                           .arg(shown));
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(
             err::kLoginSettings,
@@ -210,7 +232,7 @@ LoginSettings readLoginSettingsFrom(const QString& path)
 #endif
     LoginSettings s = parseLoginSettings(content);
     wipe(content);
-    if (s.serverName.trimmed().isEmpty())
+    if (serverRequired && s.serverName.trimmed().isEmpty())
         throw AppError(
             err::kLoginSettings,
             QStringLiteral("The login settings file %1 does not name a server (ServerName=...).").arg(shown));
@@ -221,7 +243,47 @@ LoginSettings readLoginSettingsFrom(const QString& path)
 
 LoginSettings readLoginSettings()
 {
-    return readLoginSettingsFrom(loginSettingsPath());
+    const QString path = loginSettingsPath();
+    const QString component = QLatin1String(kLoginComponentClass);
+    LoginComponentAnswer answer = readLoginComponent();
+    if (answer.outcome != LoginComponentAnswer::Outcome::Answered) {
+        try {
+            return readLoginSettingsFrom(path);
+        } catch (const AppError& e) {
+            if (answer.outcome == LoginComponentAnswer::Outcome::NoComponents)
+                throw;
+            throw AppError(e.number(),
+                           QStringLiteral("The login component %1 is not registered on this computer. %2")
+                               .arg(component, e.description()));
+        }
+    }
+    LoginSettings s = std::move(answer.settings);
+    // The component's values are checked as the file's are.
+    for (const QString* value : {&s.serverName, &s.pwd}) {
+        if (hasControlCharacter(*value)) {
+            wipe(s.pwd);
+            throw AppError(
+                err::kLoginSettings,
+                QStringLiteral("The login component %1 gave a %2 holding a control character.")
+                    .arg(component, value == &s.pwd ? QStringLiteral("pwd") : QStringLiteral("ServerName")));
+        }
+    }
+    if (s.serverName.trimmed().isEmpty()) {
+        wipe(s.pwd);
+        throw AppError(
+            err::kLoginSettings,
+            QStringLiteral("The login component %1 gave no server name (ServerName).").arg(component));
+    }
+    // The component knows no driver or options: the file, when there is one,
+    // still gives them (its own ServerName and pwd are not used).
+    s.driver = defaultOdbcDriver();
+    if (QFileInfo::exists(path)) {
+        LoginSettings file = readLoginSettingsFrom(path, false);
+        wipe(file.pwd);
+        s.driver = file.driver;
+        s.options = file.options;
+    }
+    return s;
 }
 
 } // namespace gst

@@ -17,13 +17,19 @@ struct LoginSettings {
 // The default driver when the settings name none.
 QString defaultOdbcDriver();
 
-// "<config folder>/talvex/login.ini".
+// "login.ini" in the user's talvex configuration folder (see UserFolders.h).
 QString loginSettingsPath();
 
-// Reads and checks the settings file. Raises AppError(err::kLoginSettings) when
-// it is missing, unreadable, lacks ServerName, or may be read by group or others.
+// The server and password from the login component where it is registered
+// (Windows), with Driver and Options from the settings file when there is one;
+// otherwise all from the settings file. Raises AppError(err::kLoginSettings)
+// when neither gives a server, saying which was tried.
 LoginSettings readLoginSettings();
-LoginSettings readLoginSettingsFrom(const QString& path);
+
+// Reads and checks the settings file. Raises AppError(err::kLoginSettings) when
+// it is missing, unreadable, lacks ServerName (when required), or may be read by
+// group or others.
+LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired = true);
 
 // Parses "key=value" lines; an optional "[General]" header; values kept exactly as
 // written (backslashes included); keys case-insensitive. Raises

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h> // Windows' sql.h needs its types first
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -325,8 +328,26 @@ void Connection::open()
         SQLDriverConnectW(dbc, nullptr, wideData(cs), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     // Our copies of the string are wiped on return; the password itself stays in
     // this connection's target, in gDbPassword and in the driver's own memory.
-    if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, true);
+    if (!SQL_SUCCEEDED(rc)) {
+        const std::vector<DiagRecord> records = readDiagnostics(SQL_HANDLE_DBC, m_dbc);
+        // Microsoft's drivers check the certificate of an encrypted link; a
+        // shop's server often has one it made itself.
+        if (m_target.kind == DriverKind::Microsoft) {
+            for (const DiagRecord& r : records) {
+                if (r.message.contains(QLatin1String("certificate"), Qt::CaseInsensitive) ||
+                    r.message.contains(QLatin1String("SSL Security error"), Qt::CaseInsensitive))
+                    throw AppError(
+                        err::kUntrustedCertificate,
+                        QStringLiteral(
+                            "%1\n\nThis workstation does not trust the server's certificate. If the "
+                            "server uses a certificate of its own making, add "
+                            "TrustServerCertificate=yes to Options in the login settings, or "
+                            "install a certificate that this workstation trusts.")
+                            .arg(describeDiagnostics(records)));
+            }
+        }
+        raise(records, true);
+    }
     // FreeTDS 1.3 answers success without connecting when it cannot read an
     // attribute (ApplicationIntent=x): the first statement would then crash it.
     SQLULEN dead = SQL_CD_FALSE;

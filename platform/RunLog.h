@@ -7,8 +7,7 @@ namespace gst
 {
 
 // The file that keeps one line per conversion run:
-// "$XDG_DATA_HOME/talvex/gstconvert.log" (or "~/.local/share/talvex/...")
-// on POSIX systems, "%LOCALAPPDATA%\talvex\gstconvert.log" on Windows.
+// "gstconvert.log" in the user's talvex data folder (see UserFolders.h).
 QString runLogPath();
 
 // Past this size the file moves to "gstconvert.log.1" and a new one starts.

@@ -1,0 +1,11 @@
+#include "platform/LoginComponent.h"
+
+namespace gst
+{
+
+LoginComponentAnswer readLoginComponent()
+{
+    return LoginComponentAnswer{};
+}
+
+} // namespace gst
