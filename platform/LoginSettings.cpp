@@ -62,6 +62,23 @@ QString loginSettingsPath()
     return talvexFolder(UserFolder::Config) + QStringLiteral("/login.ini");
 }
 
+QString loginSettingsHelp()
+{
+    const QString path = printable(QDir::toNativeSeparators(loginSettingsPath()));
+    const QString keys = QStringLiteral("  Keys: ServerName, pwd, Driver, Options.");
+#ifdef Q_OS_WIN
+    return QStringLiteral("  the login component %1 where it is registered (Driver and Options still\n"
+                          "  come from the file); otherwise the file %LOCALAPPDATA%\\talvex\\login.ini,\n"
+                          "  here %2 (XDG_CONFIG_HOME, when set, names another base).\n%3\n")
+        .arg(QLatin1String(kLoginComponentClass), path, keys);
+#else
+    return QStringLiteral("  $XDG_CONFIG_HOME/talvex/login.ini, or ~/.config/talvex/login.ini when\n"
+                          "  XDG_CONFIG_HOME is not set; here %1.\n%2 The file holds a password and is\n"
+                          "  refused unless only its owner has access to it: chmod 600 it.\n")
+        .arg(path, keys);
+#endif
+}
+
 LoginSettings parseLoginSettings(const QByteArray& content)
 {
     LoginSettings s;

@@ -20,6 +20,10 @@ QString defaultOdbcDriver();
 // "login.ini" in the user's talvex configuration folder (see UserFolders.h).
 QString loginSettingsPath();
 
+// Where the login settings come from, for --help: indented lines, the last
+// ending in a line feed.
+QString loginSettingsHelp();
+
 // The server and password from the login component where it is registered
 // (Windows), with Driver and Options from the settings file when there is one;
 // otherwise all from the settings file. Raises AppError(err::kLoginSettings)

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace gst
 {
 
@@ -34,6 +39,15 @@ void wipe(QByteArray& bytes)
 {
     if (!bytes.isEmpty())
         std::fill(bytes.data(), bytes.data() + bytes.size(), '\0');
+}
+
+void writeText(std::FILE* stream, const QString& text)
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stream), _O_BINARY);
+#endif
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
 }
 
 } // namespace gst

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdio>
 
 namespace gst
 {
@@ -11,6 +12,10 @@ namespace gst
 // sequences, line breaks, bidi overrides) become '?', so that a message stays
 // one plain line.
 QString printable(const QString& text);
+
+// Writes UTF-8 text to a standard stream as it is, line feeds included (no
+// carriage returns added on Windows), and flushes it.
+void writeText(std::FILE* stream, const QString& text);
 
 // Overwrites a working copy of a secret before it is released.
 void wipe(QString& text);

@@ -6,7 +6,6 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
-#include <cstdio>
 
 #ifndef GST_PROGRAM_VERSION
 #error "GST_PROGRAM_VERSION comes from the project version in CMakeLists.txt"
@@ -20,21 +19,8 @@ namespace
 
 const char kProgramName[] = "gstconvert";
 
-void print(std::FILE* stream, const QString& text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
-
 QString helpText()
 {
-#ifdef Q_OS_WIN
-    const QString where = QStringLiteral("  %LOCALAPPDATA%\\talvex\\login.ini");
-#else
-    const QString where =
-        QStringLiteral("  $XDG_CONFIG_HOME/talvex/login.ini, or ~/.config/talvex/login.ini when\n"
-                       "  XDG_CONFIG_HOME is not set");
-#endif
     return QStringLiteral("Usage: %1 [--help | --version]\n"
                           "\n"
                           "Moves one line of business of the retail database on SQL Server from the\n"
@@ -47,9 +33,7 @@ QString helpText()
                           "  -v, --version  show the name and version and exit\n"
                           "\n"
                           "Login settings (the server name and the password of the database login sa):\n"
-                          "%2; here %3.\n"
-                          "  Keys: ServerName, pwd, Driver, Options. The file holds a password and is\n"
-                          "  refused unless only its owner has access to it: chmod 600 it.\n"
+                          "%2\n"
                           "\n"
                           "Exit codes:\n"
                           "  0   the conversion ended with \"Done\"\n"
@@ -61,7 +45,7 @@ QString helpText()
                           "  64  the command line was not understood\n"
                           "\n"
                           "See gstconvert(1).\n")
-        .arg(QLatin1String(kProgramName), where, printable(loginSettingsPath()));
+        .arg(QLatin1String(kProgramName), loginSettingsHelp());
 }
 
 } // namespace
@@ -90,18 +74,19 @@ std::optional<int> handleCommandLine(int argc, char** argv)
     else if (!parser.positionalArguments().isEmpty())
         error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
     if (!error.isEmpty()) {
-        print(stderr,
-              QStringLiteral("%1: %2 See '%1 --help'.\n").arg(QLatin1String(kProgramName), printable(error)));
+        writeText(
+            stderr,
+            QStringLiteral("%1: %2 See '%1 --help'.\n").arg(QLatin1String(kProgramName), printable(error)));
         return kExitUsage;
     }
 
     if (parser.isSet(help)) {
-        print(stdout, helpText());
+        writeText(stdout, helpText());
         return kExitDone;
     }
     if (parser.isSet(version)) {
-        print(stdout,
-              QStringLiteral("%1 %2\n").arg(QLatin1String(kProgramName), QLatin1String(GST_PROGRAM_VERSION)));
+        writeText(stdout, QStringLiteral("%1 %2\n").arg(QLatin1String(kProgramName),
+                                                        QLatin1String(GST_PROGRAM_VERSION)));
         return kExitDone;
     }
     // A lone "--" ends the options and leaves none: the windows, as without arguments.
