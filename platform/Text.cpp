@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #ifdef Q_OS_WIN
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #endif
@@ -44,6 +46,12 @@ void wipe(QByteArray& bytes)
 void writeText(std::FILE* stream, const QString& text)
 {
 #ifdef Q_OS_WIN
+    // A windowed program started from a console has no standard streams of
+    // its own: it writes to that console, unless its output was redirected.
+    const DWORD which = stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+    const HANDLE handle = GetStdHandle(which);
+    if ((handle == nullptr || handle == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
+        std::freopen("CONOUT$", "w", stream);
     _setmode(_fileno(stream), _O_BINARY);
 #endif
     std::fputs(text.toUtf8().constData(), stream);

@@ -14,12 +14,7 @@
 
 #include <sqlite3.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "PeerSockets.h"
 
 #include <array>
 #include <atomic>
@@ -36,6 +31,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+using namespace peersockets;
 
 namespace
 {
@@ -1340,8 +1337,8 @@ private:
             if (m_peer.shouldStop() || (m_silent && Clock::now() > m_silentUntil))
                 return false;
             pollfd p{m_fd, POLLIN, 0};
-            const int r = ::poll(&p, 1, kPollSliceMs);
-            if (r < 0 && errno != EINTR)
+            const int r = pollSockets(&p, 1, kPollSliceMs);
+            if (r < 0 && !interrupted())
                 return false;
             if (r > 0)
                 return true;
@@ -1365,10 +1362,10 @@ private:
             if (m_peer.shouldStop())
                 return false;
             pollfd p{m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, kPollSliceMs) <= 0)
+            if (pollSockets(&p, 1, kPollSliceMs) <= 0)
                 continue;
             const ssize_t n =
-                ::send(m_fd, data.constData() + sent, std::size_t(data.size() - sent), MSG_NOSIGNAL);
+                ::send(m_fd, data.constData() + sent, std::size_t(data.size() - sent), kSendFlags);
             if (n <= 0)
                 return false;
             sent += n;
@@ -2340,8 +2337,8 @@ void TdsPeer::Impl::serve(int fd, int id)
     }
     std::lock_guard<std::mutex> lock(mutex);
     connections[std::size_t(id - 1)].open = false;
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
+    ::shutdown(fd, kShutBoth);
+    closeSocket(fd);
     connections[std::size_t(id - 1)].fd = -1;
     changed.notify_all();
 }
@@ -2355,9 +2352,9 @@ void TdsPeer::Impl::settle()
         // session within a poll slice; wait for that before collecting.
         const auto clientGone = [this] {
             for (const ConnectionRecord& c : connections) {
-                pollfd p{c.fd, POLLRDHUP, 0};
-                if (c.open && c.fd >= 0 && ::poll(&p, 1, 0) > 0 &&
-                    (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
+                pollfd p{c.fd, kPeerHangUp, 0};
+                if (c.open && c.fd >= 0 && pollSockets(&p, 1, 0) > 0 &&
+                    (p.revents & (kPeerHangUp | POLLHUP | POLLERR)) != 0)
                     return true;
             }
             return false;
@@ -2415,7 +2412,7 @@ void TdsPeer::Impl::listen()
     while (!shouldStop()) {
         pollfd fds[2] = {{listenFd, POLLIN, 0}, {udpFd, POLLIN, 0}};
         const int count = udpFd >= 0 ? 2 : 1;
-        const int r = ::poll(fds, nfds_t(count), kPollSliceMs);
+        const int r = pollSockets(fds, count, kPollSliceMs);
         if (r <= 0)
             continue;
         if (count == 2 && (fds[1].revents & POLLIN))
@@ -2425,7 +2422,7 @@ void TdsPeer::Impl::listen()
             if (fd < 0)
                 continue;
             const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
             int id = 0;
             // Under the lock, so that settle() finds each session beside its connection.
             std::lock_guard<std::mutex> lock(mutex);
@@ -2438,7 +2435,7 @@ void TdsPeer::Impl::listen()
     std::lock_guard<std::mutex> lock(mutex);
     for (const ConnectionRecord& c : connections) {
         if (c.fd >= 0)
-            ::shutdown(c.fd, SHUT_RDWR);
+            ::shutdown(c.fd, kShutBoth);
     }
 }
 
@@ -2612,6 +2609,7 @@ void TdsPeer::start()
     }
 
     // A random 127.a.b.c so that parallel tests (and the Browser port) never collide.
+    peersockets::startUp();
     std::random_device random;
     std::string why;
     for (int attempt = 0; attempt < 20 && d.listenFd < 0; ++attempt) {
@@ -2622,24 +2620,24 @@ void TdsPeer::start()
         addr.sin_port = 0;
         int udp = -1;
         if (!d.instance.isEmpty()) {
-            udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            udp = ::socket(AF_INET, SOCK_DGRAM | kSocketFlags, 0);
             sockaddr_in u = addr;
             u.sin_port = htons(1434);
             if (::bind(udp, reinterpret_cast<sockaddr*>(&u), sizeof u) != 0) {
-                why = std::string("cannot bind UDP port 1434 (the SQL Server Browser port): ") +
-                      std::strerror(errno);
-                ::close(udp);
-                if (errno == EACCES || errno == EPERM)
+                why = std::string("cannot bind UDP port 1434 (the SQL Server Browser port): ") + errorText();
+                const bool denied = permissionDenied();
+                closeSocket(udp);
+                if (denied)
                     break;
                 continue;
             }
         }
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | kSocketFlags, 0);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-            why = std::string("cannot listen: ") + std::strerror(errno);
-            ::close(fd);
+            why = std::string("cannot listen: ") + errorText();
+            closeSocket(fd);
             if (udp >= 0)
-                ::close(udp);
+                closeSocket(udp);
             continue;
         }
         socklen_t length = sizeof addr;
@@ -2694,9 +2692,9 @@ void TdsPeer::stop()
     }
     d.sessions.clear();
     if (d.listenFd >= 0)
-        ::close(d.listenFd);
+        closeSocket(d.listenFd);
     if (d.udpFd >= 0)
-        ::close(d.udpFd);
+        closeSocket(d.udpFd);
     d.listenFd = d.udpFd = -1;
     SSL_CTX_free(d.tls);
     d.tls = nullptr;

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds, from Debian's own sources, what the Windows build links and is not in
+# Debian for MinGW, into the prefix $1:
+#   Qt (qt6-base): Core, Gui, Widgets and Test, shared, with the windows and
+#     offscreen platform plugins; host tools (moc, uic, rcc) are Debian's own;
+#   SQLite and OpenSSL, static, for the test suite (fixture databases and the
+#     TDS peer's TLS).
+# Each part leaves a stamp in the prefix and is skipped when its stamp is there.
+set -euo pipefail
+prefix=$1
+toolchain=$(cd "$(dirname "$0")/../../cmake" && pwd)/mingw-w64.cmake
+jobs=$(nproc)
+mkdir -p "$prefix"
+work=$(mktemp -d /tmp/gst-windows-deps.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+if [ ! -e "$prefix/.qt-built" ]; then
+  apt-get source --download-only qt6-base >/dev/null 2>&1
+  tar xf qt6-base_*.orig.tar.xz
+  src=$(find . -maxdepth 1 -type d -name 'qtbase*' | head -n1)
+  # wintab is not in Debian's tarball: no tablet events. Without direct2d,
+  # directwrite3 must go too or the platform plugin fails to link.
+  cmake -S "$src" -B qt-build -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF -DBUILD_WITH_PCH=ON \
+    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF \
+    -DFEATURE_vulkan=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_system_png=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
+    -DFEATURE_system_jpeg=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
+    -DFEATURE_freetype=ON -DFEATURE_fontconfig=OFF
+  cmake --build qt-build --parallel "$jobs"
+  cmake --install qt-build
+  rm -rf qt-build "$src"
+  touch "$prefix/.qt-built"
+fi
+
+if [ ! -e "$prefix/.sqlite-built" ]; then
+  apt-get source --download-only sqlite3 >/dev/null 2>&1
+  tar xf sqlite3_*.orig.tar.xz
+  src=$(find . -maxdepth 1 -type d -name 'sqlite3-*' | head -n1)
+  # The amalgamation is made by the host's tools, then compiled for Windows.
+  (mkdir sqlite-host && cd sqlite-host && "../$src/configure" >/dev/null && make -s sqlite3.c sqlite3.h)
+  mkdir -p "$prefix/include" "$prefix/lib"
+  x86_64-w64-mingw32-gcc-posix -O2 -c sqlite-host/sqlite3.c -o sqlite3.o -DSQLITE_THREADSAFE=1
+  x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" sqlite3.o
+  cp sqlite-host/sqlite3.h "$src/src/sqlite3ext.h" "$prefix/include/" 2>/dev/null ||
+    cp sqlite-host/sqlite3.h "$prefix/include/"
+  touch "$prefix/.sqlite-built"
+fi
+
+if [ ! -e "$prefix/.openssl-built" ]; then
+  apt-get source --download-only openssl >/dev/null 2>&1
+  tar xf openssl_*.orig.tar.gz
+  src=$(find . -maxdepth 1 -type d -name 'openssl-*' | head -n1)
+  (cd "$src" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- --prefix="$prefix" \
+     --libdir=lib no-shared no-tests no-docs no-apps no-module no-legacy >/dev/null &&
+   make -s -j"$jobs" build_libs >/dev/null && make -s install_dev >/dev/null)
+  touch "$prefix/.openssl-built"
+fi
