@@ -12,6 +12,10 @@
 #include <windows.h>
 #endif
 #include <odbcinst.h>
+#ifdef Q_OS_WIN
+// Names are looked up as bytes on every system (they are printable ASCII).
+#undef SQLGetPrivateProfileString
+#endif
 
 namespace gst
 {

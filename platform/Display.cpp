@@ -16,12 +16,12 @@ namespace gst
 
 namespace
 {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 bool isSet(const char* name)
 {
     return !qEnvironmentVariableIsEmpty(name);
 }
 
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 bool connects(const QByteArray& path, bool abstract)
 {
     sockaddr_un address{};

@@ -19,12 +19,13 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "FileKinds.h"
 
 using gst::MsgAnswer;
 using gst::MsgIcon;
@@ -480,7 +481,7 @@ TEST_F(ConversionTest, UnwritableRunLogLeavesTheRunAsItWas)
         {"the log is a pipe nobody reads",
          [](const QString& home) {
              QDir().mkpath(home + "/talvex");
-             ::mkfifo(QFile::encodeName(home + "/talvex/gstconvert.log").constData(), 0600);
+             filekinds::makePipe(home + "/talvex/gstconvert.log");
          }},
         {"the folder is read-only", [](const QString& home) {
              QDir().mkpath(home + "/talvex");
@@ -489,8 +490,13 @@ TEST_F(ConversionTest, UnwritableRunLogLeavesTheRunAsItWas)
     const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (std::string(c.name) == "the folder is read-only" && ::geteuid() == 0)
-            continue; // permissions do not hold back root
+        const std::string name = c.name;
+        if ((name == "the folder is read-only" && (filekinds::superuser() || !filekinds::kFileModes)) ||
+            (name == "the log is a pipe nobody reads" && !filekinds::makePipe(db.folder() + "/probe-pipe")) ||
+            (name == "the log is a link to another file" && !filekinds::kSymbolicLinks)) {
+            std::printf("skipped here: %s (not possible on this system or for this user)\n", c.name);
+            continue;
+        }
         QFile target(elsewhere);
         ASSERT_TRUE(target.open(QIODevice::WriteOnly));
         target.write("untouched\n");

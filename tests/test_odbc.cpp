@@ -5,11 +5,9 @@
 #include "support/Reliability.h"
 #include "support/TestDatabase.h"
 
-#include <arpa/inet.h>
+#include "PeerSockets.h"
+
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using gst::AppError;
 using gst::Connection;
@@ -435,7 +433,8 @@ TEST(OdbcSqlite, TraceRecordsStatementsInOrder)
 TEST(OdbcFreeTds, ClosedLoopbackPortIsNetworkDown)
 {
     // A loopback port that was just free: bound, then closed without listening.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    peersockets::startUp();
+    const int fd = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     ASSERT_GE(fd, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -444,7 +443,7 @@ TEST(OdbcFreeTds, ClosedLoopbackPortIsNetworkDown)
     socklen_t length = sizeof(addr);
     ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length), 0);
     const int port = ntohs(addr.sin_port);
-    ::close(fd);
+    peersockets::closeSocket(fd);
 
     Connection c;
     c.setProvider("SQLOLEDB");

@@ -5,6 +5,8 @@
 #include "startup/ConnectionState.h"
 #include "support/RunLogFolder.h"
 
+#include "FileKinds.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,24 +14,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
-#include <sys/stat.h>
-#include <unistd.h>
+using filekinds::modeOf;
 
 namespace
 {
-
-int modeOf(const QString& path)
-{
-    struct stat st {
-    };
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return static_cast<int>(st.st_mode & 07777);
-}
 
 QByteArray readAll(const QString& path)
 {
@@ -65,15 +58,23 @@ TEST(RunLog, CreatedForTheUserAloneAndAppendedLineByLine)
     EXPECT_TRUE(gst::appendRunLog("{\"a\":1}"));
     EXPECT_TRUE(gst::appendRunLog("{\"a\":2}"));
     ::umask(oldMask);
-    EXPECT_EQ(modeOf(folder.logPath()), 0600);
-    EXPECT_EQ(modeOf(folder.dataHome() + "/talvex"), 0700);
+    if (filekinds::kFileModes) {
+        if (filekinds::kFileModes)
+            if (filekinds::kFileModes) {
+                EXPECT_EQ(modeOf(folder.logPath()), 0600);
+            }
+        EXPECT_EQ(modeOf(folder.dataHome() + "/talvex"), 0700);
+    }
     EXPECT_EQ(folder.bytes(), "{\"a\":1}\n{\"a\":2}\n");
 
     // An older file that others may read is closed to them.
     ASSERT_TRUE(QFile::setPermissions(folder.logPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                             QFileDevice::ReadGroup | QFileDevice::ReadOther));
     EXPECT_TRUE(gst::appendRunLog("{\"a\":3}"));
-    EXPECT_EQ(modeOf(folder.logPath()), 0600);
+    if (filekinds::kFileModes)
+        if (filekinds::kFileModes) {
+            EXPECT_EQ(modeOf(folder.logPath()), 0600);
+        }
     EXPECT_EQ(folder.bytes(), "{\"a\":1}\n{\"a\":2}\n{\"a\":3}\n");
 }
 
@@ -109,7 +110,10 @@ TEST(RunLog, ARecordThatWouldPassTheLimitMovesTheFileAside)
             EXPECT_EQ(folder.bytes(), before + line + '\n');
         }
         EXPECT_LE(QFileInfo(folder.logPath()).size(), gst::kRunLogLimit);
-        EXPECT_EQ(modeOf(folder.logPath()), 0600);
+        if (filekinds::kFileModes)
+            if (filekinds::kFileModes) {
+                EXPECT_EQ(modeOf(folder.logPath()), 0600);
+            }
     }
 }
 
@@ -149,26 +153,31 @@ TEST(RunLog, NothingButARegularFileOfItsOwnIsWrittenAndAFailureIsSaidOnce)
     struct Case {
         const char* name;
         std::function<void()> spoil;
+        bool symbolicLink = true;
     };
     const Case cases[] = {
         {"a hard link to another file",
          [&] {
              QDir().mkpath(folder.dataHome() + "/talvex");
-             ASSERT_EQ(0, ::link(QFile::encodeName(other).constData(),
-                                 QFile::encodeName(folder.logPath()).constData()));
-         }},
+             ASSERT_TRUE(filekinds::hardLink(other, folder.logPath()));
+         },
+         false},
         {"a link to another file", [&] { QFile::link(other, folder.logPath()); }},
         {"a link to nowhere", [&] { QFile::link(folder.dataHome() + "/none", folder.logPath()); }},
         {"the folder a link to one others may write in",
          [&] {
              QDir(folder.dataHome() + "/talvex").removeRecursively();
              QDir().mkpath(folder.dataHome() + "/none");
-             ::chmod(QFile::encodeName(folder.dataHome() + "/none").constData(), 0777);
+             filekinds::setMode(folder.dataHome() + "/none", 0777);
              QFile::link(folder.dataHome() + "/none", folder.dataHome() + "/talvex");
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.symbolicLink && !filekinds::kSymbolicLinks) {
+            std::printf("skipped here: %s (no symbolic links from QFile::link)\n", c.name);
+            continue;
+        }
         QDir(folder.dataHome()).removeRecursively();
         QDir().mkpath(folder.dataHome() + "/talvex");
         writeFile(other, "someone else's\n");

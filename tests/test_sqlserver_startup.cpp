@@ -11,13 +11,10 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
+#include "PeerSockets.h"
+
 #include <atomic>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using ::testing::ExitedWithCode;
 
@@ -131,7 +128,8 @@ class ClosesAfterPrelogin
 public:
     ClosesAfterPrelogin()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        peersockets::startUp();
+        m_fd = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -147,7 +145,7 @@ public:
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_fd);
+        peersockets::closeSocket(m_fd);
     }
     QString serverName() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
     int preloginsRead() const { return m_prelogins; }
@@ -157,18 +155,18 @@ private:
     {
         // Bounded: polls for at most 60 s in all.
         for (int i = 0; i < 600 && !m_stop; ++i) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
+            pollfd p = peersockets::pollEntry(m_fd, POLLIN);
+            if (peersockets::pollSockets(&p, 1, 100) <= 0)
                 continue;
-            const int client = ::accept(m_fd, nullptr, nullptr);
+            const int client = static_cast<int>(::accept(m_fd, nullptr, nullptr));
             if (client < 0)
                 continue;
-            pollfd c{client, POLLIN, 0};
+            pollfd c = peersockets::pollEntry(client, POLLIN);
             char header[8];
-            if (::poll(&c, 1, 5000) > 0 && ::recv(client, header, sizeof(header), 0) == 8 &&
+            if (peersockets::pollSockets(&c, 1, 5000) > 0 && ::recv(client, header, sizeof(header), 0) == 8 &&
                 header[0] == 0x12)
                 ++m_prelogins;
-            ::close(client);
+            peersockets::closeSocket(client);
         }
     }
 

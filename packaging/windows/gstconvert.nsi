@@ -19,6 +19,7 @@ VIAddVersionKey "ProductName" "gstconvert"
 VIAddVersionKey "FileDescription" "gstconvert ${VERSION} installer"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "LegalCopyright" "gstconvert developers"
 
 Page directory
 Page instfiles

@@ -61,6 +61,7 @@ gcc_lib=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 cp "$gcc_lib/libstdc++-6.dll" "$gcc_lib/libgcc_s_seh-1.dll" /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll \
   "$stage/"
 rmdir "$stage/styles" "$stage/imageformats" 2>/dev/null || true
+find "$stage" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 
 (cd "$dist" && zip -qr "gstconvert-$version-windows-x64.zip" "gstconvert-$version")
 makensis -V2 -DVERSION="$version" -DSTAGE="$root/$stage" \

@@ -14,10 +14,14 @@ export WINEPREFIX=$root/build-windows/wineprefix
 export WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installers asked for: the suite needs neither.
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
-# Qt's libraries and plugins are found where the cache keeps them.
-WINEPATH="$(winepath -w "$prefix/bin" 2>/dev/null || echo "Z:${prefix//\//\\}\\bin")"
+# Qt's libraries and plugins are found where the cache keeps them, MinGW's
+# runtime where Debian keeps it.
+windows_path() { echo "Z:${1//\//\\}"; }
+gcc_lib=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$gcc_lib");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 export WINEPATH
-export QT_PLUGIN_PATH="Z:${prefix//\//\\}\\plugins"
+QT_PLUGIN_PATH="$(windows_path "$prefix/plugins")"
+export QT_PLUGIN_PATH
 
 run() {
   wineboot -i >/dev/null 2>&1 || true
@@ -31,14 +35,23 @@ run() {
   wine reg add "$fonts" /v "Courier New" /d "Liberation Mono" /f >/dev/null
   wine reg add "$fonts" /v "Times New Roman" /d "Liberation Serif" /f >/dev/null
   # wine's odbc32 hands every call to the host's unixODBC, but the program
-  # identifies a driver by its registration, which Windows keeps in the registry.
-  local inst='HKLM\Software\ODBC\ODBCINST.INI'
-  local name library
+  # identifies a driver by its registration, which Windows keeps in the
+  # registry: under HKLM, where wine 8's odbccp32 does not look, and under
+  # HKCU, where it does.
+  local name library root
   while IFS='=' read -r name library; do
-    wine reg add "$inst\\$name" /v Driver /d "$library" /f >/dev/null
-    wine reg add "$inst\\ODBC Drivers" /v "$name" /d Installed /f >/dev/null
+    for root in HKLM HKCU; do
+      wine reg add "$root\\Software\\ODBC\\ODBCINST.INI\\$name" /v Driver /d "$library" /f >/dev/null
+      wine reg add "$root\\Software\\ODBC\\ODBCINST.INI\\ODBC Drivers" /v "$name" /d Installed /f >/dev/null
+    done
   done < <(odbcinst -q -d | tr -d '[]' | while read -r n; do
              echo "$n=$(odbcinst -q -d -n "$n" | sed -n 's/^Driver=//p' | head -n1)"; done)
+  # Temporary folders on drive Z:, so that the host's drivers can open them
+  # by their Unix paths (see tests/support/win/HostPath.h).
+  local temp=/tmp/gstconvert-wine-tests
+  mkdir -p "$temp"
+  wine reg add 'HKCU\Environment' /v TEMP /d "Z:${temp//\//\\}" /f >/dev/null
+  wine reg add 'HKCU\Environment' /v TMP /d "Z:${temp//\//\\}" /f >/dev/null
   local status=0
   QT_QPA_PLATFORM=offscreen ctest --test-dir build-windows --output-on-failure -j"$(nproc)" --timeout 300 \
     "$@" || status=$?
@@ -46,5 +59,8 @@ run() {
   return $status
 }
 
-export -f run
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c 'run "$@"' run "$@"
+# Inside one virtual display: this script again, in it.
+if [ "${GST_IN_DISPLAY:-}" != 1 ]; then
+  GST_IN_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+run "$@"

@@ -11,23 +11,28 @@ prefix=$1
 toolchain=$(cd "$(dirname "$0")/../../cmake" && pwd)/mingw-w64.cmake
 jobs=$(nproc)
 mkdir -p "$prefix"
-work=$(mktemp -d /tmp/gst-windows-deps.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# Work beside the prefix, so that a build stopped half-way resumes where it was.
+work=$prefix.work
+mkdir -p "$work"
 cd "$work"
 
 if [ ! -e "$prefix/.qt-built" ]; then
-  apt-get source --download-only qt6-base >/dev/null 2>&1
-  tar xf qt6-base_*.orig.tar.xz
+  [ -n "$(ls qt6-base_*.orig.tar.xz 2>/dev/null)" ] || apt-get source --download-only qt6-base >/dev/null 2>&1
   src=$(find . -maxdepth 1 -type d -name 'qtbase*' | head -n1)
+  if [ -z "$src" ]; then
+    tar xf qt6-base_*.orig.tar.xz
+    src=$(find . -maxdepth 1 -type d -name 'qtbase*' | head -n1)
+  fi
   # wintab is not in Debian's tarball: no tablet events. Without direct2d,
-  # directwrite3 must go too or the platform plugin fails to link.
+  # directwrite3 must go too or the platform plugin fails to link; without
+  # OpenGL, so must dynamicgl or the platform plugin fails to compile.
   cmake -S "$src" -B qt-build -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF -DBUILD_WITH_PCH=ON \
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+    -DFEATURE_dynamicgl=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
     -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF \
     -DFEATURE_vulkan=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
     -DFEATURE_system_png=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
@@ -46,7 +51,8 @@ if [ ! -e "$prefix/.sqlite-built" ]; then
   # The amalgamation is made by the host's tools, then compiled for Windows.
   (mkdir sqlite-host && cd sqlite-host && "../$src/configure" >/dev/null && make -s sqlite3.c sqlite3.h)
   mkdir -p "$prefix/include" "$prefix/lib"
-  x86_64-w64-mingw32-gcc-posix -O2 -c sqlite-host/sqlite3.c -o sqlite3.o -DSQLITE_THREADSAFE=1
+  x86_64-w64-mingw32-gcc-posix -O2 -c sqlite-host/sqlite3.c -o sqlite3.o -DSQLITE_THREADSAFE=1 \
+    -DSQLITE_ENABLE_COLUMN_METADATA
   x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" sqlite3.o
   cp sqlite-host/sqlite3.h "$src/src/sqlite3ext.h" "$prefix/include/" 2>/dev/null ||
     cp sqlite-host/sqlite3.h "$prefix/include/"
@@ -58,7 +64,10 @@ if [ ! -e "$prefix/.openssl-built" ]; then
   tar xf openssl_*.orig.tar.gz
   src=$(find . -maxdepth 1 -type d -name 'openssl-*' | head -n1)
   (cd "$src" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- --prefix="$prefix" \
-     --libdir=lib no-shared no-tests no-docs no-apps no-module no-legacy >/dev/null &&
+     --libdir=lib no-shared no-tests no-module no-legacy >/dev/null &&
    make -s -j"$jobs" build_libs >/dev/null && make -s install_dev >/dev/null)
   touch "$prefix/.openssl-built"
 fi
+
+cd /
+rm -rf "$work"

@@ -657,9 +657,9 @@ Translation refuse(int number, const QString& message)
     return t;
 }
 
-Translation syntaxError(const QString& near)
+Translation syntaxError(const QString& nearText)
 {
-    return refuse(102, QStringLiteral("Incorrect syntax near '%1'.").arg(near.left(100)));
+    return refuse(102, QStringLiteral("Incorrect syntax near '%1'.").arg(nearText.left(100)));
 }
 
 // The whole of the T-SQL the peer understands; see the list in TdsPeer.h.
@@ -1336,7 +1336,7 @@ private:
         for (;;) {
             if (m_peer.shouldStop() || (m_silent && Clock::now() > m_silentUntil))
                 return false;
-            pollfd p{m_fd, POLLIN, 0};
+            pollfd p = peersockets::pollEntry(m_fd, POLLIN);
             const int r = pollSockets(&p, 1, kPollSliceMs);
             if (r < 0 && !interrupted())
                 return false;
@@ -1361,7 +1361,7 @@ private:
         while (sent < data.size()) {
             if (m_peer.shouldStop())
                 return false;
-            pollfd p{m_fd, POLLOUT, 0};
+            pollfd p = peersockets::pollEntry(m_fd, POLLOUT);
             if (pollSockets(&p, 1, kPollSliceMs) <= 0)
                 continue;
             const ssize_t n =
@@ -2352,7 +2352,7 @@ void TdsPeer::Impl::settle()
         // session within a poll slice; wait for that before collecting.
         const auto clientGone = [this] {
             for (const ConnectionRecord& c : connections) {
-                pollfd p{c.fd, kPeerHangUp, 0};
+                pollfd p = peersockets::pollEntry(c.fd, kPeerHangUp);
                 if (c.open && c.fd >= 0 && pollSockets(&p, 1, 0) > 0 &&
                     (p.revents & (kPeerHangUp | POLLHUP | POLLERR)) != 0)
                     return true;
@@ -2410,7 +2410,7 @@ void TdsPeer::Impl::listen()
         changed.notify_all();
     }
     while (!shouldStop()) {
-        pollfd fds[2] = {{listenFd, POLLIN, 0}, {udpFd, POLLIN, 0}};
+        pollfd fds[2] = {peersockets::pollEntry(listenFd, POLLIN), peersockets::pollEntry(udpFd, POLLIN)};
         const int count = udpFd >= 0 ? 2 : 1;
         const int r = pollSockets(fds, count, kPollSliceMs);
         if (r <= 0)
@@ -2579,7 +2579,7 @@ void TdsPeer::start()
             throw std::runtime_error("TdsPeer: cannot write " + conf.toStdString());
         f.write("[global]\n");
     }
-    ::setenv("FREETDSCONF", QFile::encodeName(conf).constData(), 1);
+    qputenv("FREETDSCONF", QFile::encodeName(conf));
 
     if (d.certPem.isEmpty())
         std::tie(d.certPem, d.keyPem) = makeSelfSignedCertificate();

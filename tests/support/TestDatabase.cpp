@@ -2,10 +2,12 @@
 
 #include "SqliteFile.h"
 
+#include "HostPath.h"
 #include <QDir>
 #include <QFile>
 #include <array>
 #include <stdexcept>
+
 #include <sys/stat.h>
 
 namespace
@@ -135,7 +137,7 @@ TestDatabase::~TestDatabase()
 
 QString TestDatabase::folder() const
 {
-    return m_dir.path();
+    return hostPath(m_dir.path());
 }
 
 QString TestDatabase::path(const QString& name) const

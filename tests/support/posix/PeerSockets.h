@@ -21,6 +21,13 @@ constexpr int kShutBoth = SHUT_RDWR;
 constexpr short kPeerHangUp = POLLRDHUP;
 
 inline void startUp() {}
+inline pollfd pollEntry(int fd, short events)
+{
+    pollfd p{};
+    p.fd = static_cast<int>(fd);
+    p.events = events;
+    return p;
+}
 inline void closeSocket(int fd)
 {
     ::close(fd);

@@ -3,6 +3,10 @@
 // The TDS peer's sockets on Windows: Winsock, with its handles kept in an int
 // as the POSIX code keeps its descriptors (they are small numbers).
 
+// Without wincrypt.h, whose X509_NAME and other names clash with OpenSSL's.
+#ifndef NOCRYPT
+#define NOCRYPT
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -15,7 +19,9 @@ namespace peersockets
 constexpr int kSocketFlags = 0;
 constexpr int kSendFlags = 0;
 constexpr int kShutBoth = SD_BOTH;
-constexpr short kPeerHangUp = POLLHUP;
+// WSAPoll takes no POLLHUP among the events asked for: a client gone shows as
+// readable (and POLLHUP in the answer).
+constexpr short kPeerHangUp = POLLIN;
 
 inline void startUp()
 {
@@ -24,6 +30,13 @@ inline void startUp()
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
     });
+}
+inline pollfd pollEntry(int fd, short events)
+{
+    pollfd p{};
+    p.fd = static_cast<SOCKET>(fd);
+    p.events = events;
+    return p;
 }
 inline void closeSocket(int fd)
 {

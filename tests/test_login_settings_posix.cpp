@@ -1,3 +1,4 @@
+// Not on Windows: checks POSIX owners, permission bits, FIFOs and symbolic links of the settings file.
 #include "platform/Error.h"
 #include "platform/LoginSettings.h"
 #include "support/Reliability.h"

@@ -1,3 +1,5 @@
+// Not on Windows: registers drivers in a private ODBCSYSINI and sets FreeTDS variables, which the host's
+// unixODBC and FreeTDS under wine read from the Unix environment, not from the Windows one the test changes.
 // Connection security on the FreeTDS path: what the driver and the driver
 // manager may write to files while the utility connects.
 

@@ -1,3 +1,4 @@
+// Not on Windows: holds SQLite locks from forked processes and ends children by signal.
 // Faults while the conversion runs: an update or the commit fails, another
 // program holds the database, the process is killed with the transaction open.
 // Each case starts from a fresh shop database and compares every row of every

@@ -1,3 +1,4 @@
+// Not on Windows: reads core-file limits and memory maps from /proc and sets Linux process attributes.
 // The password of the database login "sa" (from the login settings) and the
 // password the operator types never appear in anything the program prints or
 // shows: not in stdout or stderr, not in a message box's text or title, not in
