@@ -68,8 +68,8 @@ QString loginSettingsHelp()
     const QString keys = QStringLiteral("  Keys: ServerName, pwd, Driver, Options.");
 #ifdef Q_OS_WIN
     return QStringLiteral("  the login component %1 where it is registered (Driver and Options still\n"
-                          "  come from the file); otherwise the file %LOCALAPPDATA%\\talvex\\login.ini,\n"
-                          "  here %2 (XDG_CONFIG_HOME, when set, names another base).\n%3\n")
+                          "  come from the file); otherwise %LOCALAPPDATA%\\talvex\\login.ini, or\n"
+                          "  $XDG_CONFIG_HOME/talvex/login.ini when XDG_CONFIG_HOME is set; here %2.\n%3\n")
         .arg(QLatin1String(kLoginComponentClass), path, keys);
 #else
     return QStringLiteral("  $XDG_CONFIG_HOME/talvex/login.ini, or ~/.config/talvex/login.ini when\n"

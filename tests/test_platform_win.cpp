@@ -15,9 +15,11 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -70,6 +72,21 @@ bool waitFor(const std::function<bool()>& condition)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     return condition();
 }
+
+// Counts key presses and those of them that came from the system's input
+// queue (spontaneous), not from Qt's own event queue.
+struct KeyWatcher : QObject {
+    int presses = 0;
+    int fromSystem = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyPress) {
+            ++presses;
+            fromSystem += e->spontaneous() ? 1 : 0;
+        }
+        return false;
+    }
+};
 
 struct Row {
     const char* name;
@@ -138,13 +155,15 @@ TEST(LoginComponent, GivesTheServerAndPasswordOrSaysWhatWasTried)
 
 TEST(KeyInjection, KeysReachTheFocusedWindowThroughTheInputQueue)
 {
-    ASSERT_EQ(QApplication::platformName(), QStringLiteral("windows"));
     QWidget window;
     auto* first = new QLineEdit(&window);
     auto* second = new QLineEdit(&window);
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(first);
     layout->addWidget(second);
+    KeyWatcher watcher;
+    first->installEventFilter(&watcher);
+    second->installEventFilter(&watcher);
     window.show();
     window.activateWindow();
     first->setFocus();
@@ -168,6 +187,8 @@ TEST(KeyInjection, KeysReachTheFocusedWindowThroughTheInputQueue)
         EXPECT_TRUE(waitFor([&] { return step.field->hasFocus() && step.field->text() == step.text; }))
             << "first: " << first->text().toStdString() << ", second: " << second->text().toStdString();
     }
+    EXPECT_EQ(watcher.presses, 4);
+    EXPECT_EQ(watcher.fromSystem, watcher.presses) << "keys posted inside Qt, not sent through the system";
 }
 
 TEST(UserFolders, WithoutXdgTheLogIsInLocalAppDataAsTheShellKnowsIt)
@@ -183,4 +204,22 @@ TEST(UserFolders, WithoutXdgTheLogIsInLocalAppDataAsTheShellKnowsIt)
     const QString path = gst::runLogPath();
     qputenv("XDG_DATA_HOME", saved);
     EXPECT_EQ(path.toLower(), expected.toLower());
+}
+
+// Real windows, whatever the environment says: wine hands this program the
+// environment it started with, which names the offscreen platform.
+int main(int argc, char** argv)
+{
+    std::vector<char*> arguments(argv, argv + argc);
+    char platform[] = "-platform";
+    char windows[] = "windows";
+    arguments.insert(arguments.begin() + 1, {platform, windows});
+    int count = static_cast<int>(arguments.size());
+    QApplication app(count, arguments.data());
+    ::testing::InitGoogleTest(&count, arguments.data());
+    if (QApplication::platformName() != QStringLiteral("windows")) {
+        std::fprintf(stderr, "the windows platform plugin did not load\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
 }

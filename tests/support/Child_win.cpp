@@ -145,8 +145,9 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
         outcome.exited = true;
         outcome.exitCode = static_cast<int>(code);
     }
-    outcome.out = readAndRemove(outPath);
-    outcome.err = readAndRemove(errPath);
+    // The child's C runtime writes its lines with CR LF.
+    outcome.out = readAndRemove(outPath).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    outcome.err = readAndRemove(errPath).replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return outcome;
 }
 
