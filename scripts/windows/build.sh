@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 root=$(pwd)
 
 scripts/install-deps.sh
-packages=(g++-mingw-w64-x86-64-posix wine64 nsis zip xvfb xauth fonts-liberation dpkg-dev tcl
+packages=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine nsis zip xvfb xauth fonts-liberation dpkg-dev tcl
           googletest ca-certificates)
 missing=()
 for p in "${packages[@]}"; do
@@ -26,7 +26,9 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # With what they recommend: wine's own programs (wine, winepath, wineserver)
+  # come that way, as they did where this was tried.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
 
 # The cache is keyed by Qt's version and by the scripts that build it.
