@@ -58,16 +58,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
         ::dup2(errFd, STDERR_FILENO);
         ::close(outFd);
         ::close(errFd);
-        try {
-            body();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "[child] exception escaped the body: %s\n", e.what());
-            std::fflush(stderr);
-            std::_Exit(97);
-        }
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(kChildReturned);
+        endChildWith(body);
     }
     ::close(outFd);
     ::close(errFd);

@@ -77,16 +77,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
             outcome.exitCode = kNotRunInChild;
             return outcome;
         }
-        try {
-            body();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "[child] exception escaped the body: %s\n", e.what());
-            std::fflush(stderr);
-            std::_Exit(97);
-        }
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(kChildReturned);
+        endChildWith(body);
     }
 
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();

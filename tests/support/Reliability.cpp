@@ -89,6 +89,20 @@ QString ChildOutcome::describe() const
            out.left(2000);
 }
 
+void endChildWith(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "[child] exception escaped the body: %s\n", e.what());
+        std::fflush(stderr);
+        std::_Exit(97);
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(kChildReturned);
+}
+
 void report(const QString& key, const QString& value)
 {
     QString v = value;

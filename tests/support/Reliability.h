@@ -47,6 +47,10 @@ struct ChildOutcome {
 // after `timeoutMs` is killed.
 ChildOutcome runChild(const std::function<void()>& body, int timeoutMs = 60000);
 
+// In the child, on every system: runs `body` and ends the process (97 when an
+// exception escaped it, kChildReturned when it returned).
+[[noreturn]] void endChildWith(const std::function<void()>& body);
+
 // In a child: one "[result] key=value" line on stdout (newlines escaped).
 void report(const QString& key, const QString& value);
 // The same for text that must come back exactly (sent as base64).
