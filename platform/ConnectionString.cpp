@@ -28,7 +28,8 @@ constexpr int kSqliteBusyTimeoutMs = 5000;
 constexpr int kLongestSqlServerName = 128;
 constexpr int kLongestServerName = 255;
 constexpr int kLongestOptions = 1000;
-// unixODBC copies connection strings into buffers of 2048 bytes in places.
+// The driver manager and FreeTDS read the string as bytes (FreeTDS as UTF-8),
+// and unixODBC copies it into buffers of 2048 bytes in places.
 constexpr int kLongestConnectionString = 2000;
 
 } // namespace
@@ -207,10 +208,52 @@ QString encodeValue(StringRule rule, const QString& value)
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
-// The driver manager must find our driver and nothing else of its own.
+// unixODBC 2.3 parses a wide connection string after keeping only the low
+// byte of each UTF-16 unit (unicode_to_ansi_copy, before any conversion is set
+// up), and the narrowed string ends at the first unit whose low byte is 0: so
+// U+013B reads as ";", U+013D as "=", U+017D as "}". Windows' own driver
+// manager reads the wide string, but under wine the host's unixODBC does.
+QString asManagerReadsIt(const QString& s)
+{
+    QString narrowed;
+    narrowed.reserve(s.size());
+    for (const QChar c : s) {
+        const char16_t low = c.unicode() & 0xFF;
+        if (low == 0)
+            break;
+        narrowed += QChar(low);
+    }
+    return narrowed;
+}
+
+Attributes narrowed(const Attributes& attributes)
+{
+    Attributes out;
+    for (const Attribute& a : attributes)
+        out.push_back({asManagerReadsIt(a.key), asManagerReadsIt(a.value)});
+    return out;
+}
+
+bool isPrintableAscii(const QString& s)
+{
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
+}
+
+// The driver manager must split the string as it is meant, and find our driver
+// and nothing else of its own: read as it reads it, narrowed. (Where it stops
+// early, at a unit such as U+DE00, it sees less, never more: the driver still
+// gets the whole wide string.) Its keys must be plain ASCII, since it matches
+// them with the C library's strcasecmp and skips blanks with isspace, both of
+// which follow the locale outside ASCII.
 bool managerReadsOnlyOurDriver(const QString& s, const QString& driver)
 {
-    for (const Attribute& a : parseOdbcRule(s)) {
+    const QString read = asManagerReadsIt(s);
+    const Attributes seen = parseOdbcRule(read);
+    if (!(seen == narrowed(parseOdbcRule(s.left(read.size())))))
+        return false;
+    for (const Attribute& a : seen) {
+        if (!isPrintableAscii(a.key))
+            return false;
         if (!isManagerKey(a.key))
             continue;
         if (!isKey(a.key, "DRIVER") || a.value != driver)
@@ -323,6 +366,10 @@ QString encodeChecked(const ConnectionTarget& target, const QString& key, const 
             problem = QStringLiteral("holds \"};\", which the FreeTDS driver cannot carry");
         else if (rule == StringRule::Sqlite && value.contains(QLatin1Char(';')))
             problem = QStringLiteral("holds \";\", which the SQLite driver cannot carry");
+        else if (asManagerReadsIt(value) != value && !managerReadsOnlyOurDriver(alone, target.driver))
+            problem =
+                QStringLiteral("holds a character that the ODBC driver manager, which keeps only the low "
+                               "byte of each character, reads as \";\", \"=\", a brace or the end");
         else
             problem = QStringLiteral("holds braces that the ODBC driver manager and the %1 driver read "
                                      "differently")
@@ -332,12 +379,15 @@ QString encodeChecked(const ConnectionTarget& target, const QString& key, const 
     return encoded;
 }
 
-// The key and values by which each kind of SQL Server driver sets encryption,
-// as that driver matches them: FreeTDS compares the key without regard to case
-// after leading blanks (which the parse has dropped), and the value likewise.
+// The key and values by which each kind of SQL Server driver sets encryption.
+// The string always carries the driver's key and value exactly as the driver
+// spells them: FreeTDS matches both with strcasecmp, which follows the locale
+// (in a Turkish one "ENCRYPTION" is not "Encryption"), so no spelling of the
+// operator's decides whether the login is encrypted.
 struct EncryptionSetting {
     const char* key;
     QStringList values;
+    const char* byDefault;
     const char* optOut;
 };
 
@@ -346,37 +396,47 @@ EncryptionSetting encryptionSetting(DriverKind kind)
     if (kind == DriverKind::FreeTds)
         return {"Encryption",
                 {QStringLiteral("off"), QStringLiteral("request"), QStringLiteral("require")},
+                "require",
                 "Encryption=request (encrypt when the server offers it) or Encryption=off"};
     return {"Encrypt",
             {QStringLiteral("yes"), QStringLiteral("no"), QStringLiteral("true"), QStringLiteral("false"),
              QStringLiteral("mandatory"), QStringLiteral("optional"), QStringLiteral("strict")},
+            "yes",
             "Encrypt=no"};
 }
 
-// Whether Options set encryption in the driver's own words. Any other key that
-// looks like an encryption setting would be ignored or misread by the driver,
-// and with it the requirement: it is refused.
-bool optionsSetEncryption(DriverKind kind, const Attributes& options)
+// The encryption the Options choose, in the driver's own spelling, taken out of
+// them; the default when they choose none. Any other key that looks like an
+// encryption setting would be ignored or misread by the driver, and with it the
+// requirement: it is refused.
+Attribute takeEncryption(DriverKind kind, Attributes& options)
 {
     const EncryptionSetting setting = encryptionSetting(kind);
+    Attribute chosen{QLatin1String(setting.key), QLatin1String(setting.byDefault)};
     bool named = false;
-    for (const Attribute& a : options) {
-        const QString key = a.key.trimmed();
-        if (!key.startsWith(QLatin1String("encrypt"), Qt::CaseInsensitive))
-            continue;
-        const bool driversKey = a.key.compare(QLatin1String(setting.key), Qt::CaseInsensitive) == 0;
-        if (driversKey && setting.values.contains(a.value, Qt::CaseInsensitive)) {
-            named = true;
+    for (auto it = options.begin(); it != options.end();) {
+        const QString key = it->key.trimmed();
+        if (!key.startsWith(QLatin1String("encrypt"), Qt::CaseInsensitive)) {
+            ++it;
             continue;
         }
-        refuse(QStringLiteral("The Options of the login settings"),
-               driversKey ? QStringLiteral("give %1 a value the driver does not accept").arg(key)
-                          : QStringLiteral("name %1, which this driver does not read, so the connection "
-                                           "would not be encrypted as meant")
-                                .arg(key),
-               QStringLiteral("To opt out of encryption write %1.").arg(QLatin1String(setting.optOut)));
+        const bool driversKey = it->key.compare(QLatin1String(setting.key), Qt::CaseInsensitive) == 0;
+        const auto value = std::find_if(setting.values.begin(), setting.values.end(), [&](const QString& v) {
+            return v.compare(it->value, Qt::CaseInsensitive) == 0;
+        });
+        if (!driversKey || value == setting.values.end() || named)
+            refuse(QStringLiteral("The Options of the login settings"),
+                   !driversKey ? QStringLiteral("name %1, which this driver does not read, so the connection "
+                                                "would not be encrypted as meant")
+                                     .arg(key)
+                   : named ? QStringLiteral("name %1 twice").arg(key)
+                           : QStringLiteral("give %1 a value the driver does not accept").arg(key),
+                   QStringLiteral("To opt out of encryption write %1.").arg(QLatin1String(setting.optOut)));
+        chosen.value = *value;
+        named = true;
+        it = options.erase(it);
     }
-    return named;
+    return chosen;
 }
 
 } // namespace
@@ -514,12 +574,14 @@ QString buildConnectionString(const ConnectionTarget& target)
                    QStringLiteral("Remove it from Options."));
     }
 
+    QString rest = options;
     if (rule == StringRule::Sqlite) {
         add(QStringLiteral("Database"), sqliteDatabasePath(target), QStringLiteral("The database path"),
             QStringLiteral("Correct the folder (ServerName in the login settings) or the database name."));
         s += QStringLiteral("NoCreat=1;Timeout=%1;").arg(kSqliteBusyTimeoutMs);
         intended.push_back({QStringLiteral("NoCreat"), QStringLiteral("1")});
         intended.push_back({QStringLiteral("Timeout"), QString::number(kSqliteBusyTimeoutMs)});
+        intended.insert(intended.end(), optionAttributes.begin(), optionAttributes.end());
     } else {
         QString server = target.dataSource;
         QString port;
@@ -548,30 +610,32 @@ QString buildConnectionString(const ConnectionTarget& target)
             QStringLiteral("Correct it."));
         add(QStringLiteral("PWD"), target.password,
             QStringLiteral("The sa password (pwd in the login settings)"), passwordFix);
+        // What bears on security goes in the driver's own spelling, once.
         if (rule == StringRule::FreeTds) {
             s += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
             intended.push_back({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
             intended.push_back({QStringLiteral("ClientCharset"), QStringLiteral("UTF-8")});
         }
-        // Encryption is required unless the login settings' Options say otherwise.
-        if (!optionsSetEncryption(target.kind, optionAttributes)) {
-            const Attribute encryption =
-                rule == StringRule::FreeTds
-                    ? Attribute{QStringLiteral("Encryption"), QStringLiteral("require")}
-                    : Attribute{QStringLiteral("Encrypt"), QStringLiteral("yes")};
-            s += encryption.key + QLatin1Char('=') + encryption.value + QLatin1Char(';');
-            intended.push_back(encryption);
+        Attributes others = optionAttributes;
+        const Attribute encryption = takeEncryption(target.kind, others);
+        s += encryption.key + QLatin1Char('=') + encryption.value + QLatin1Char(';');
+        intended.push_back(encryption);
+        // The rest of the Options, written again as the driver reads them.
+        rest.clear();
+        for (const Attribute& a : others) {
+            rest += a.key + QLatin1Char('=') + encodeValue(rule, a.value) + QLatin1Char(';');
+            intended.push_back(a);
         }
     }
-    if (!options.isEmpty()) {
-        s += options;
-        if (!options.endsWith(QLatin1Char(';')))
+    if (!rest.isEmpty()) {
+        s += rest;
+        if (!rest.endsWith(QLatin1Char(';')))
             s += QLatin1Char(';');
     }
 
     // The whole string, read back by the driver and by the driver manager.
     const Attributes seen = parseByRule(rule, s);
-    bool whole = seen.size() >= intended.size() + 1;
+    bool whole = seen.size() == intended.size() + 1;
     for (size_t i = 0; whole && i < intended.size(); ++i)
         whole = seen[i + 1] == intended[i];
     if (!whole || !managerReadsOnlyOurDriver(s, target.driver))
@@ -581,9 +645,9 @@ QString buildConnectionString(const ConnectionTarget& target)
     // as written, and encrypts, is not known.
     if (!isKnown(target.kind))
         throw AppError(err::kInvalidArgument, registerHint(target.driver));
-    if (s.size() > kLongestConnectionString)
+    if (s.toUtf8().size() > kLongestConnectionString)
         refuse(QStringLiteral("The connection string"),
-               QStringLiteral("is longer than %1 characters").arg(kLongestConnectionString),
+               QStringLiteral("is longer than %1 bytes").arg(kLongestConnectionString),
                QStringLiteral("Shorten the Options of the login settings."));
     return s;
 }

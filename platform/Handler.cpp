@@ -9,7 +9,8 @@ namespace gst
 
 void reportAndEnd(const AppError& error)
 {
-    showMessage(QStringLiteral("Run-time error '%1':\r\n\r\n%2").arg(error.number()).arg(error.description()),
+    showMessage(QStringLiteral("Run-time error '%1':\r\n\r\n%2")
+                    .arg(QString::number(error.number()), error.description()),
                 std::nullopt, MsgIcon::Critical);
     endProgram(kExitError);
 }

@@ -15,10 +15,12 @@ namespace
 
 [[noreturn]] void fail(const QString& what, HRESULT hr)
 {
-    throw AppError(err::kLoginSettings, QStringLiteral("The login component %1 %2 (0x%3: %4).")
-                                            .arg(QLatin1String(kLoginComponentClass), what)
-                                            .arg(static_cast<quint32>(hr), 8, 16, QLatin1Char('0'))
-                                            .arg(printable(qt_error_string(static_cast<int>(hr)).trimmed())));
+    // One arg(): text the component gave (in `what`) may hold "%1" itself.
+    throw AppError(err::kLoginSettings,
+                   QStringLiteral("The login component %1 %2 (0x%3: %4).")
+                       .arg(QLatin1String(kLoginComponentClass), what,
+                            QStringLiteral("%1").arg(static_cast<quint32>(hr), 8, 16, QLatin1Char('0')),
+                            printable(qt_error_string(static_cast<int>(hr)).trimmed())));
 }
 
 QString takeText(BSTR text)

@@ -95,7 +95,9 @@ LoginSettings parseLoginSettings(const QByteArray& content)
                 wipe(line);
         }
     } wiper{lines};
+    int number = 0;
     for (QByteArray& raw : lines) {
+        ++number;
         if (raw.endsWith('\r'))
             raw.chop(1);
         // Every line is checked as a whole: a value that is not UTF-8, or holds a
@@ -107,18 +109,20 @@ LoginSettings parseLoginSettings(const QByteArray& content)
         const bool control = hasControlCharacter(line);
         if (decoder.hasError() || control) {
             wipe(line);
-            QString shownKey = key.left(40);
-            for (QChar& c : shownKey) {
-                if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
-                    c == QChar::ReplacementCharacter)
-                    c = QLatin1Char('?');
+            // Named by its number, and by its key only where that is one the
+            // utility knows: the rest of the line may be the password.
+            QString known;
+            for (const char* name : {"ServerName", "pwd", "Driver", "Options"}) {
+                if (eq >= 0 && key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                    known = QStringLiteral(" (%1)").arg(QLatin1String(name));
             }
-            throw AppError(err::kLoginSettings,
-                           QStringLiteral("The login settings file holds %1 in the line of %2. Save it as "
-                                          "UTF-8 text, one key=value to a line, with no control characters.")
-                               .arg(decoder.hasError() ? QStringLiteral("text that is not UTF-8")
-                                                       : QStringLiteral("a control character"),
-                                    shownKey.isEmpty() ? QStringLiteral("no key") : shownKey));
+            throw AppError(
+                err::kLoginSettings,
+                QStringLiteral("The login settings file holds %1 in line %2%3. Save it as UTF-8 text, "
+                               "one key=value to a line, with no control characters.")
+                    .arg(decoder.hasError() ? QStringLiteral("text that is not UTF-8")
+                                            : QStringLiteral("a control character"),
+                         QString::number(number), known));
         }
         const QString trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')) ||
@@ -179,9 +183,7 @@ LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
         throw AppError(err::kLoginSettings,
                        QStringLiteral("The login settings file %1 holds the database password but belongs to "
                                       "another user (uid %2). Make it yours: chown %3 \"%1\"")
-                           .arg(shown)
-                           .arg(st.st_uid)
-                           .arg(::geteuid()));
+                           .arg(shown, QString::number(st.st_uid), QString::number(::geteuid())));
     if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         throw AppError(
             err::kLoginSettings,
@@ -192,8 +194,7 @@ LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
         throw AppError(err::kLoginSettings,
                        QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
                                       "few lines only.")
-                           .arg(shown)
-                           .arg(kLongestSettingsFile));
+                           .arg(shown, QString::number(kLongestSettingsFile)));
     QByteArray content;
     char buffer[4096];
     for (;;) {
@@ -216,8 +217,7 @@ LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
                 err::kLoginSettings,
                 QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
                                "few lines only.")
-                    .arg(shown)
-                    .arg(kLongestSettingsFile));
+                    .arg(shown, QString::number(kLongestSettingsFile)));
         }
     }
     std::fill(std::begin(buffer), std::end(buffer), '\0');
@@ -243,8 +243,7 @@ LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
         throw AppError(err::kLoginSettings,
                        QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
                                       "few lines only.")
-                           .arg(shown)
-                           .arg(kLongestSettingsFile));
+                           .arg(shown, QString::number(kLongestSettingsFile)));
     }
 #endif
     LoginSettings s = parseLoginSettings(content);

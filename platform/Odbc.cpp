@@ -87,6 +87,40 @@ std::vector<DiagRecord> readDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle
     raise(readDiagnostics(handleType, handle), connecting);
 }
 
+// Variables that the libraries on the connection path read over what the
+// program sets, before the first connection. FreeTDS: a dump file that records
+// the password, another host, port or protocol version (TDS 5.0 sends the
+// password in clear), configuration files that could do any of that. GnuTLS
+// (FreeTDS's TLS on Debian) and OpenSSL (Microsoft's driver on Linux): a file
+// that receives the session secrets, debug output that prints them, settings
+// that weaken the ciphers or replace the trusted certificates, modules to load.
+// unixODBC's own (ODBCSYSINI and the like) are left: they name the drivers.
+void clearConnectionEnvironment()
+{
+    for (const char* name : {"TDSDUMP",
+                             "TDSDUMPCONFIG",
+                             "TDSHOST",
+                             "TDSPORT",
+                             "TDSVER",
+                             "TDSQUERY",
+                             "DSQUERY",
+                             "FREETDS",
+                             "FREETDSCONF",
+                             "SYBASE",
+                             "ASA_DATABASE",
+                             "SSLKEYLOGFILE",
+                             "GNUTLS_DEBUG_LEVEL",
+                             "GNUTLS_SYSTEM_PRIORITY_FILE",
+                             "GNUTLS_SYSTEM_PRIORITY_FAIL_ON_INVALID",
+                             "OPENSSL_CONF",
+                             "OPENSSL_CONF_INCLUDE",
+                             "OPENSSL_ENGINES",
+                             "OPENSSL_MODULES",
+                             "SSL_CERT_FILE",
+                             "SSL_CERT_DIR"})
+        qunsetenv(name);
+}
+
 bool isCharacterType(SQLSMALLINT t)
 {
     return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR ||
@@ -177,9 +211,18 @@ Connection::~Connection()
     while (!m_resultSets.empty())
         m_resultSets.back()->close();
     if (m_dbc) {
-        if (m_open)
-            SQLDisconnect(static_cast<SQLHDBC>(m_dbc));
-        SQLFreeHandle(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc));
+        const SQLHDBC dbc = static_cast<SQLHDBC>(m_dbc);
+        if (m_open) {
+            // ODBC refuses to disconnect inside a transaction (25000), which
+            // would leave the handles, and the database's locks, behind.
+            if (m_inTransaction) {
+                SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+                SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                                  0);
+            }
+            SQLDisconnect(dbc);
+        }
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     }
     if (m_env)
         SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(m_env));
@@ -279,6 +322,12 @@ void Connection::open()
     }
 
     if (!m_env) {
+        // A pooled connection is matched by its string alone and handed back
+        // without the attributes set before connecting, the catalog among them.
+        // Windows' driver manager honours this; unixODBC 2.3 ignores it and
+        // pools whenever odbcinst.ini says so, which confirmDatabase() catches.
+        SQLSetEnvAttr(SQL_NULL_HANDLE, SQL_ATTR_CONNECTION_POOLING, reinterpret_cast<SQLPOINTER>(SQL_CP_OFF),
+                      SQL_IS_UINTEGER);
         SQLHENV env = nullptr;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
             throw AppError(err::kGenericFailure,
@@ -294,13 +343,7 @@ void Connection::open()
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
     }
 
-    // FreeTDS reads these from the environment over the connection string: a
-    // dump file that records the password, another host, port or protocol
-    // version (TDS 5.0 sends the password in clear), configuration files that
-    // could do any of that. The connection goes where the login settings say.
-    for (const char* name : {"TDSDUMP", "TDSDUMPCONFIG", "TDSHOST", "TDSPORT", "TDSVER", "TDSQUERY",
-                             "DSQUERY", "FREETDS", "FREETDSCONF", "SYBASE", "ASA_DATABASE"})
-        qunsetenv(name);
+    clearConnectionEnvironment();
     // unixODBC's trace would record the connection string, masking the
     // password only up to its first ";".
     SQLHDBC dbc = static_cast<SQLHDBC>(m_dbc);
@@ -359,6 +402,54 @@ void Connection::open()
                                       "Options of the login settings."));
     }
     m_open = true;
+    confirmDatabase();
+}
+
+void Connection::confirmDatabase()
+{
+    const SQLHDBC dbc = static_cast<SQLHDBC>(m_dbc);
+    QString reached;
+    QString asked = m_target.catalog;
+    if (m_target.kind == DriverKind::Sqlite) {
+        // The file the driver opened as its main database.
+        SQLHSTMT stmt = nullptr;
+        if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+            std::u16string sql = toWide(QStringLiteral("PRAGMA database_list"));
+            sql.push_back(u'\0');
+            if (SQL_SUCCEEDED(SQLExecDirectW(stmt, wideData(sql), SQL_NTS))) {
+                while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+                    SQLWCHAR text[4096] = {};
+                    SQLLEN length = 0;
+                    SQLGetData(stmt, 2, SQL_C_WCHAR, text, sizeof(text), &length);
+                    if (length <= 0 || fromWide(text, length / 2) != QLatin1String("main"))
+                        continue;
+                    SQLGetData(stmt, 3, SQL_C_WCHAR, text, sizeof(text), &length);
+                    if (length > 0 && static_cast<size_t>(length) < sizeof(text))
+                        reached = QFileInfo(fromWide(text, length / 2)).canonicalFilePath();
+                }
+            }
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        }
+        asked = QFileInfo(sqliteDatabasePath(m_target)).canonicalFilePath();
+    } else {
+        // The database the server last said the session is in.
+        SQLWCHAR name[512] = {};
+        SQLINTEGER length = 0;
+        if (SQL_SUCCEEDED(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof(name), &length)) &&
+            length >= 0 && static_cast<size_t>(length) < sizeof(name))
+            reached = fromWide(name, length / 2);
+    }
+    if (!asked.isEmpty() && reached.compare(asked, Qt::CaseInsensitive) == 0)
+        return;
+    SQLDisconnect(dbc);
+    m_open = false;
+    throw AppError(
+        err::kInvalidArgument,
+        QStringLiteral("The connection for the database \"%1\" opened the database \"%2\" instead. "
+                       "The ODBC driver manager may have handed back a pooled connection: switch "
+                       "connection pooling off (Pooling=No in the [ODBC] section of odbcinst.ini) "
+                       "and start again.")
+            .arg(printable(m_target.catalog.left(128)), printable(reached.left(128))));
 }
 
 void* Connection::allocStatement()

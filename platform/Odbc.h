@@ -98,6 +98,8 @@ private:
     void* run(const QString& sql, const Params& params);
     void trace(const QString& sql) const;
     void endTransaction(bool commit);
+    // Refuses an open connection that is not in the database it was asked for.
+    void confirmDatabase();
     static bool serverHadRolledBack(const std::vector<DiagRecord>& records);
     void resyncAfterServerRollback(const std::vector<DiagRecord>& records);
     [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;

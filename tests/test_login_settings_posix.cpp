@@ -65,10 +65,13 @@ TEST(LoginSettings, UnsafeMissingOrIncompleteFilesAreRefused)
         {"no server", "pwd=secret\n", 0600, Swap::None, "ServerName"},
         // A Latin-1 byte or a stray CR would sign in with another password than the one written.
         {"password not in UTF-8", "ServerName=x\npwd=secr\xe9t\n", 0600, Swap::None,
-         "not UTF-8 in the line of pwd"},
+         "not UTF-8 in line 2 (pwd)"},
         {"password ending in CR", "ServerName=x\r\npwd=secret\r\r\n", 0600, Swap::None,
-         "control character in the line of pwd"},
-        {"server with a tab", "ServerName=x\t\npwd=secret\n", 0600, Swap::None, "line of ServerName"},
+         "control character in line 2 (pwd)"},
+        // A tab for "=": the rest of the line is the password, never shown.
+        {"tab instead of =", "ServerName=x\npwd\tsecret\n", 0600, Swap::None,
+         "control character in line 2. "},
+        {"server with a tab", "ServerName=x\t\npwd=secret\n", 0600, Swap::None, "line 1 (ServerName)"},
         // Opening a FIFO for reading blocks until a writer comes: start-up must not hang.
         {"a FIFO with mode 600", "", 0600, Swap::Fifo, "not a regular file"},
         {"a directory", "", 0700, Swap::Directory, "not a regular file"},

@@ -375,6 +375,12 @@ TEST(OdbcSqlite, TransactionRollsBackAndCommits)
     c->commitTrans();
     EXPECT_FALSE(c->inTransaction());
     EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("3"));
+    // Released inside a transaction: rolled back, and nothing of it holds the database.
+    c->beginTrans();
+    c->execute("update n set x = 6");
+    c.reset();
+    db.exec("t", "update n set x = x + 1");
+    EXPECT_EQ(db.scalar("t", "select x from n"), DbValue("4"));
 }
 
 // A commit or rollback that fails (the link lost) leaves the transaction open:

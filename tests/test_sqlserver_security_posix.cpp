@@ -22,8 +22,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <clocale>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sql.h>
+#include <sqlext.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -266,6 +269,28 @@ bool holdsControlCharacter(const QString& s)
     return false;
 }
 
+// The stand-in driver library records in this file that it was loaded. The
+// driver manager does load it when a string names it: checked first, in a
+// child, since a library once loaded stays loaded and records no more.
+QString standInRecord(const QTemporaryDir& dir)
+{
+    const QString record = QDir(dir.path()).filePath("standin-loaded");
+    qputenv("GST_STANDIN_RECORD", QFile::encodeName(record));
+    reliability::runChild([] {
+        SQLHENV env = nullptr;
+        SQLHDBC dbc = nullptr;
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+        QByteArray named = "DRIVER=" GST_STANDIN_DRIVER ";";
+        SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(named.data()), SQL_NTS, nullptr, 0, nullptr,
+                         SQL_DRIVER_NOPROMPT);
+    });
+    EXPECT_TRUE(QFile::exists(record)) << "the stand-in library cannot show that it was loaded";
+    QFile::remove(record);
+    return record;
+}
+
 class SqlServerValues : public ::testing::Test
 {
 protected:
@@ -303,6 +328,15 @@ TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothi
     names.push_back(
         {"dump file break-out",
          QString::fromUtf8("\xc3\xbc};Port=%1;DumpFile=dump.log;x={").arg(samePortElsewhere.port())});
+    // unixODBC reads the wide string narrowed to the low byte of each unit:
+    // U+013B as ";", U+013D as "=", U+017D ("Ž" from a varchar) as "}".
+    QTemporaryDir dir;
+    const QString record = standInRecord(dir);
+    const QString standIn = QStringLiteral(GST_STANDIN_DRIVER);
+    names.push_back(
+        {"narrowed driver, nvarchar", "x" + QString(QChar(0x13B)) + "DRIVER" + QChar(0x13D) + standIn});
+    names.push_back(
+        {"narrowed driver, varchar", "shop" + QString(QChar(0x17D)) + ";DRIVER=" + standIn + ";x"});
     for (const char* driver : kFreeTdsNames)
         for (const reliability::Hostile& h : names) {
             SCOPED_TRACE(h.label.toStdString() + " through " + driver);
@@ -313,7 +347,8 @@ TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothi
             bool ascii = true;
             for (const QChar ch : h.text)
                 ascii = ascii && ch.unicode() < 0x80;
-            if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};"))) {
+            if (h.text.size() > 128 || holdsControlCharacter(h.text) || (!ascii && h.text.contains("};")) ||
+                h.label.startsWith("narrowed")) {
                 EXPECT_EQ(error, gst::err::kInvalidArgument);
                 EXPECT_EQ(peer.connectionCount(), before) << "a refused name still reached the server";
                 continue;
@@ -330,6 +365,7 @@ TEST_F(SqlServerValues, HostileDatabaseNamesArriveWholeOrAreRefusedAndReachNothi
         }
     EXPECT_EQ(samePortElsewhere.contacts(), 0);
     EXPECT_EQ(otherHost.contacts(), 0);
+    EXPECT_FALSE(QFile::exists(record)) << "a database name made the driver manager load another library";
 }
 
 // The sa password arrives whole whatever it holds, or is refused naming why.
@@ -364,7 +400,11 @@ TEST_F(SqlServerValues, PasswordsArriveWholeOrAreRefused)
         {QString(129, 'p'), false},
         {QString(65600, 'p'), false},
         {QStringLiteral("pw") + QChar(0) + QStringLiteral("x"), false},
+        // Read by unixODBC as "x;DRIVER=<the stand-in>".
+        {"x" + QString(QChar(0x13B)) + "DRIVER" + QChar(0x13D) + GST_STANDIN_DRIVER, false},
     };
+    QTemporaryDir dir;
+    const QString record = standInRecord(dir);
     for (const char* driver : kFreeTdsNames)
         for (const Case& k : cases) {
             SCOPED_TRACE(k.password.left(40).toStdString() + " through " + driver);
@@ -382,6 +422,7 @@ TEST_F(SqlServerValues, PasswordsArriveWholeOrAreRefused)
             EXPECT_EQ(peer.logins().back().database, "talvex");
         }
     EXPECT_EQ(elsewhere.contacts(), 0);
+    EXPECT_FALSE(QFile::exists(record)) << "a password made the driver manager load another library";
 }
 
 // Through the program's own path: the shop's connection and the agent's msdb
@@ -443,7 +484,17 @@ TEST(SqlServerEncryption, RequiredUnlessTheOptionsOptOut)
          false},
         {"value FreeTDS does not take", TdsPeer::Encryption::NotSupported, "Encryption=yes", "FreeTDS",
          refused, false},
+        // FreeTDS matches keys with strcasecmp: in Turkish "ENCRYPTION" is not "Encryption".
+        {"the key in capitals", TdsPeer::Encryption::NotSupported, "ENCRYPTION=require", "FreeTDS", down,
+         false},
     };
+    // The whole table in the locale where letter case is not ASCII's (localedef -i tr_TR -f UTF-8).
+    const std::string before = setlocale(LC_ALL, nullptr);
+    ASSERT_NE(setlocale(LC_ALL, "tr_TR.UTF-8"), nullptr) << "the tr_TR.UTF-8 locale is not installed";
+    struct Restore {
+        std::string locale;
+        ~Restore() { setlocale(LC_ALL, locale.c_str()); }
+    } restore{before};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         TestDatabase db;
@@ -475,14 +526,48 @@ TEST_F(SqlServerValues, FreeTdsEnvironmentDoesNotRedirectTheLogin)
     qputenv("TDSPORT", QByteArray::number(elsewhere.port()));
     qputenv("TDSVER", "5.0");
     qputenv("TDSQUERY", "elsewhere");
+    // GnuTLS, FreeTDS's TLS, writes the session secrets to this file.
+    QTemporaryDir dir;
+    const QString keyLog = QDir(dir.path()).filePath("keys.log");
+    qputenv("SSLKEYLOGFILE", QFile::encodeName(keyLog));
     auto c = connectionTo(peer.serverName(), "talvex", "pw");
     EXPECT_EQ(openError(*c), 0);
     ASSERT_EQ(peer.logins().size(), 1u);
     EXPECT_EQ(peer.logins()[0].password, "pw");
     EXPECT_TRUE(peer.logins()[0].encrypted);
     EXPECT_EQ(elsewhere.contacts(), 0);
-    for (const char* name : {"TDSHOST", "TDSPORT", "TDSVER", "TDSQUERY"})
+    EXPECT_FALSE(QFile::exists(keyLog)) << "the TLS session secrets were written out";
+    for (const char* name : {"TDSHOST", "TDSPORT", "TDSVER", "TDSQUERY", "SSLKEYLOGFILE"})
         qunsetenv(name);
+}
+
+// With unixODBC's connection pooling on (odbcinst.ini), a pooled connection is
+// matched by its string alone and comes back in the database it was in: the
+// catalog set as an attribute is lost. The program must not work there.
+TEST_F(SqlServerValues, PooledConnectionInAnotherDatabaseIsRefused)
+{
+    db.createDatabase("firm_one", standardRetailData());
+    QFile ini(QDir(QFile::decodeName(qgetenv("ODBCSYSINI"))).filePath("odbcinst.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadWrite));
+    const QByteArray unpooled = ini.readAll();
+    ini.resize(0);
+    ini.write("[ODBC]\nPooling=Yes\n\n[FreeTDS]\nDriver=libtdsodbc.so\nCPTimeout=60\n");
+    ini.close();
+    struct Restore {
+        QFile& ini;
+        const QByteArray& content;
+        ~Restore()
+        {
+            if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                ini.write(content);
+        }
+    } restore{ini, unpooled};
+    EXPECT_EQ(openError(*connectionTo(peer.serverName(), "talvex", "pw")), 0);
+    auto firm = connectionTo(peer.serverName(), "firm_one", "pw");
+    const long error = openError(*firm);
+    const bool reachedFirm = !peer.logins().empty() && peer.logins().back().database == "firm_one";
+    EXPECT_TRUE(error == gst::err::kInvalidArgument || (error == 0 && reachedFirm)) << "error " << error;
+    EXPECT_EQ(firm->isOpen(), error == 0);
 }
 
 // The operator sees the connection failure when the server offers no encryption.

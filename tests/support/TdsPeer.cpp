@@ -2571,16 +2571,6 @@ void TdsPeer::start()
     if (d.running)
         throw std::logic_error("TdsPeer: already started");
 
-    // FreeTDS's defaults from a file of ours, not the user's ~/.freetds.conf.
-    const QString conf = QDir(d.folder).filePath(QStringLiteral("freetds.conf"));
-    {
-        QFile f(conf);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw std::runtime_error("TdsPeer: cannot write " + conf.toStdString());
-        f.write("[global]\n");
-    }
-    qputenv("FREETDSCONF", QFile::encodeName(conf));
-
     if (d.certPem.isEmpty())
         std::tie(d.certPem, d.keyPem) = makeSelfSignedCertificate();
     d.tls = SSL_CTX_new(TLS_server_method());

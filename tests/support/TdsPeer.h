@@ -116,9 +116,10 @@
 // shuts itself down kMaxLifetimeSeconds after start() whatever happens. The
 // accessors copy under a lock and may be called at any time.
 //
-// FreeTDS reads a freetds.conf for its defaults; start() points FREETDSCONF at
-// an empty one of its own (in the process environment) so that a user's
-// ~/.freetds.conf cannot change what the tests see.
+// No freetds.conf (a user's ~/.freetds.conf included) reaches these tests:
+// FreeTDS's ODBC driver reads one only for a Servername= or DSN= connection
+// (odbc/connectparams.c in 1.3.17), which the connection code never writes and
+// refuses in Options; it also removes FREETDSCONF before connecting.
 
 #include <QByteArray>
 #include <QString>
