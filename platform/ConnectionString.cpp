@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -490,8 +489,9 @@ DriverKind driverKindOfLibrary(const QString& library)
         return DriverKind::Unidentified;
     if (name.startsWith(QLatin1String("lib")))
         name.remove(0, 3);
-    const QString stem =
-        name.left(static_cast<int>(name.indexOf(QRegularExpression(QStringLiteral("[.-]")))));
+    const auto cut = std::find_if(name.begin(), name.end(),
+                                  [](QChar c) { return c == QLatin1Char('.') || c == QLatin1Char('-'); });
+    const QString stem = name.left(static_cast<int>(cut - name.begin()));
     if (stem == QLatin1String("tdsodbc"))
         return DriverKind::FreeTds;
     if (stem == QLatin1String("sqlite3odbc"))

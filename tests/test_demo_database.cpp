@@ -1,6 +1,7 @@
 // The demo databases built by db/make_demo.cmake, checked file by file with
 // the sqlite3 library.
 
+#include "platform/QtRuntime.h"
 #include "support/TestDatabase.h"
 
 #include <QCoreApplication>
@@ -445,6 +446,7 @@ TEST(DemoScript, WithoutADisplayStopsFirstAndSaysHowToRunIt)
 
 int main(int argc, char** argv)
 {
+    gst::configureQtRuntime();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

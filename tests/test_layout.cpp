@@ -2,6 +2,7 @@
 // tab order; what every window is checked for alike runs once over all three.
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
+#include "platform/QtRuntime.h"
 #include "signin/FrmLogin.h"
 #include "support/WindowTesting.h"
 #include "ui_Form1.h"
@@ -561,6 +562,7 @@ TYPED_TEST(EveryWindow, ControlsAccessibleNamesAndTabOrder)
 
 int main(int argc, char** argv)
 {
+    gst::configureQtRuntime();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

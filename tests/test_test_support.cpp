@@ -1,6 +1,7 @@
 // The test fixture's own behaviour: other tests trust its password oracle,
 // its schema and its standard data set.
 
+#include "platform/QtRuntime.h"
 #include "support/TestDatabase.h"
 
 #include <QCoreApplication>
@@ -275,6 +276,7 @@ TEST(TestDatabaseFixture, WritesLoginSettingsAndPointsTheConfigFolderAtThem)
 
 int main(int argc, char** argv)
 {
+    gst::configureQtRuntime();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

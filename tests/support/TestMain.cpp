@@ -2,6 +2,7 @@
 // QApplication (offscreen under CTest), scripted message boxes, and death tests
 // that re-run the program, since Qt starts threads of its own.
 #include "platform/MessageBox.h"
+#include "platform/QtRuntime.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    gst::configureQtRuntime();
     // Run records go to a folder of the test run, never to the user's own
     // data folder. A death test's child re-runs main and keeps its parent's.
     std::unique_ptr<QTemporaryDir> dataHome;

@@ -1,0 +1,14 @@
+#include "platform/QtRuntime.h"
+
+#include <QtGlobal>
+
+namespace gst
+{
+
+void configureQtRuntime()
+{
+    // Read once, when the first pattern is compiled.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+}
+
+} // namespace gst
