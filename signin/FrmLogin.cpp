@@ -307,9 +307,12 @@ bool FrmLogin::fieldKeyPress(QLineEdit* field, const QKeyEvent& key)
         key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter || key.text() == QLatin1String("\r");
     if (!enter)
         return false;
-    if (field == m_ui->txtUserName)
-        SendKeyEvent(kVirtualKeyTab, true); // on to the password, through the input queue
-    else
+    if (field == m_ui->txtUserName) {
+        // On to the password, through the input queue: a whole key stroke, so
+        // that Windows does not count Tab as held down afterwards.
+        SendKeyEvent(kVirtualKeyTab, true);
+        SendKeyEvent(kVirtualKeyTab, false);
+    } else
         cmdOk_Click();
     return true;
 }

@@ -6,13 +6,20 @@
 #include "platform/Error.h"
 #include "platform/KeyInjection.h"
 #include "platform/LoginSettings.h"
+#include "platform/MessageBox.h"
+#include "platform/QtRuntime.h"
 #include "platform/RunLog.h"
+#include "signin/FrmLogin.h"
+#include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
+#include "ui_FrmLogin.h"
+#include "windows/ButtonKeys.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -191,6 +198,46 @@ TEST(KeyInjection, KeysReachTheFocusedWindowThroughTheInputQueue)
     EXPECT_EQ(watcher.fromSystem, watcher.presses) << "keys posted inside Qt, not sent through the system";
 }
 
+// A sign-in as the operator makes it, by keys through the system: Enter in the
+// user name leaves no key held down, Enter in the password signs in and closes
+// the window on its key-down, and the next Enter on the button that then has
+// the focus presses it the first time.
+TEST(KeyInjection, EnterAfterSignInPressesTheFocusedButtonOnce)
+{
+    TestDatabase db;
+    db.createDatabase("talvex", TestDatabase::standardRetailData());
+    connectShared(db, "talvex");
+    QWidget next;
+    auto* ok = new QPushButton(QStringLiteral("OK"), &next);
+    gst::pressOnEnter(ok);
+    int clicks = 0;
+    QObject::connect(ok, &QPushButton::clicked, [&] { ++clicks; });
+    FrmLogin login([&] {
+        next.show();
+        next.activateWindow();
+        ok->setFocus();
+    });
+    login.show();
+    login.activateWindow();
+    login.ui()->txtUserName->setText("admin");
+    login.ui()->txtUserName->setFocus();
+    ASSERT_TRUE(waitFor([&] { return login.isActiveWindow() && login.ui()->txtUserName->hasFocus(); }));
+    const auto stroke = [](int virtualKey) {
+        gst::injectKey(virtualKey, true);
+        gst::injectKey(virtualKey, false);
+    };
+    stroke(13);
+    ASSERT_TRUE(waitFor([&] { return login.ui()->txtPassword->hasFocus(); }));
+    EXPECT_EQ(GetAsyncKeyState(VK_TAB) & 0x8000, 0) << "Tab is held down after Enter in the user name";
+    login.ui()->txtPassword->setText("admin123");
+    stroke(13);
+    ASSERT_TRUE(waitFor([&] { return !login.isVisible() && next.isActiveWindow() && ok->hasFocus(); }));
+    stroke(13);
+    EXPECT_TRUE(waitFor([&] { return clicks == 1; })) << "clicks: " << clicks;
+    QApplication::processEvents();
+    EXPECT_EQ(clicks, 1);
+}
+
 TEST(UserFolders, WithoutXdgTheLogIsInLocalAppDataAsTheShellKnowsIt)
 {
     const QByteArray saved = qgetenv("XDG_DATA_HOME");
@@ -210,12 +257,14 @@ TEST(UserFolders, WithoutXdgTheLogIsInLocalAppDataAsTheShellKnowsIt)
 // environment it started with, which names the offscreen platform.
 int main(int argc, char** argv)
 {
+    gst::configureQtRuntime();
     std::vector<char*> arguments(argv, argv + argc);
     char platform[] = "-platform";
     char windows[] = "windows";
     arguments.insert(arguments.begin() + 1, {platform, windows});
     int count = static_cast<int>(arguments.size());
     QApplication app(count, arguments.data());
+    gst::msgbox_seam::setScripted(true);
     ::testing::InitGoogleTest(&count, arguments.data());
     if (QApplication::platformName() != QStringLiteral("windows")) {
         std::fprintf(stderr, "the windows platform plugin did not load\n");
