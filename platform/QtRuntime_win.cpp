@@ -1,6 +1,6 @@
 #include "platform/QtRuntime.h"
 
-#include <QtGlobal>
+#include <QByteArray>
 
 namespace gst
 {
