@@ -20,11 +20,13 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,11 +73,11 @@ struct Registration {
     bool ok = false;
 };
 
-bool waitFor(const std::function<bool()>& condition)
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!condition() && clock.elapsed() < 5000)
+    while (!condition() && clock.elapsed() < timeoutMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     return condition();
 }
@@ -198,40 +200,52 @@ TEST(KeyInjection, KeysReachTheFocusedWindowThroughTheInputQueue)
     EXPECT_EQ(watcher.fromSystem, watcher.presses) << "keys posted inside Qt, not sent through the system";
 }
 
-// A sign-in as the operator makes it, by keys through the system: Enter in the
-// user name leaves no key held down, Enter in the password signs in and closes
-// the window on its key-down, and the next Enter on the button that then has
-// the focus presses it the first time.
+// A sign-in as the operator makes it, by keys through the system, in the
+// program's order: the login window runs modally and is gone once it returns.
+// Enter in the user name leaves no key held down. Enter in the password signs
+// in on its key-down, and its key-up reaches no window of the program (the
+// login window is gone, the next one not yet active), as when the key is
+// released after the window closed; the next Enter on the button that then
+// has the focus presses it the first time.
 TEST(KeyInjection, EnterAfterSignInPressesTheFocusedButtonOnce)
 {
     TestDatabase db;
     db.createDatabase("talvex", TestDatabase::standardRetailData());
     connectShared(db, "talvex");
+    const auto stroke = [](int virtualKey) {
+        gst::injectKey(virtualKey, true);
+        gst::injectKey(virtualKey, false);
+    };
+    auto login = std::make_unique<FrmLogin>();
+    bool tabHeld = true;
+    QTimer::singleShot(0, login.get(), [&] {
+        login->activateWindow();
+        login->ui()->txtUserName->setText("admin");
+        login->ui()->txtUserName->setFocus();
+        if (!waitFor([&] { return login->isActiveWindow() && login->ui()->txtUserName->hasFocus(); }))
+            return login->done(QDialog::Rejected);
+        stroke(13);
+        if (!waitFor([&] { return login->ui()->txtPassword->hasFocus(); }))
+            return login->done(QDialog::Rejected);
+        tabHeld = (GetAsyncKeyState(VK_TAB) & 0x8000) != 0;
+        login->ui()->txtPassword->setText("admin123");
+        gst::injectKey(13, true);
+    });
+    ASSERT_EQ(login->exec(), QDialog::Accepted);
+    login.reset();
+    EXPECT_FALSE(tabHeld) << "Tab is held down after Enter in the user name";
+    gst::injectKey(13, false);
+    waitFor([] { return false; }, 500);
+
     QWidget next;
     auto* ok = new QPushButton(QStringLiteral("OK"), &next);
     gst::pressOnEnter(ok);
     int clicks = 0;
     QObject::connect(ok, &QPushButton::clicked, [&] { ++clicks; });
-    FrmLogin login([&] {
-        next.show();
-        next.activateWindow();
-        ok->setFocus();
-    });
-    login.show();
-    login.activateWindow();
-    login.ui()->txtUserName->setText("admin");
-    login.ui()->txtUserName->setFocus();
-    ASSERT_TRUE(waitFor([&] { return login.isActiveWindow() && login.ui()->txtUserName->hasFocus(); }));
-    const auto stroke = [](int virtualKey) {
-        gst::injectKey(virtualKey, true);
-        gst::injectKey(virtualKey, false);
-    };
-    stroke(13);
-    ASSERT_TRUE(waitFor([&] { return login.ui()->txtPassword->hasFocus(); }));
-    EXPECT_EQ(GetAsyncKeyState(VK_TAB) & 0x8000, 0) << "Tab is held down after Enter in the user name";
-    login.ui()->txtPassword->setText("admin123");
-    stroke(13);
-    ASSERT_TRUE(waitFor([&] { return !login.isVisible() && next.isActiveWindow() && ok->hasFocus(); }));
+    next.show();
+    next.activateWindow();
+    ok->setFocus();
+    ASSERT_TRUE(waitFor([&] { return next.isActiveWindow() && ok->hasFocus(); }));
     stroke(13);
     EXPECT_TRUE(waitFor([&] { return clicks == 1; })) << "clicks: " << clicks;
     QApplication::processEvents();
