@@ -1,3 +1,4 @@
+#include "support/FixtureShare.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"
 
@@ -18,10 +19,11 @@
 // Windows has no fork: the child is this test program again, started with
 // only the current test selected and told which of the test's children it is.
 // It replays the test up to that child, runs the body there and ends; the
-// children before it are not run again (they report kNotRunInChild).
-// State the child needs must come from the test's own steps, as in
-// GoogleTest's death tests; files the parent made are shared by path only
-// when the test names them itself.
+// children before it are not run again (they report kNotRunInChild). The
+// fixture objects alive in the parent (folders, databases, login settings, the
+// run log, TDS peers) are handed down, and the replay takes them over instead
+// of setting them up again (support/FixtureShare.h): the child works on the
+// parent's fixture, as a forked one does.
 
 namespace reliability
 {
@@ -98,6 +100,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     std::fflush(stderr);
     TdsPeer::settleAll();
     qputenv(kChildVariable, QByteArray::number(index));
+    qputenv(FixtureShare::variable(), FixtureShare::handedDown());
     std::wstring command = L"\"" +
                            QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdWString() +
                            L"\" \"" + filter.toStdWString() + L"\"";
@@ -113,6 +116,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                         &start, &process);
     qunsetenv(kChildVariable);
+    qunsetenv(FixtureShare::variable());
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {

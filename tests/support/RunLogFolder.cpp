@@ -9,7 +9,9 @@ RunLogFolder::RunLogFolder()
 {
     m_wasSet = qEnvironmentVariableIsSet("XDG_DATA_HOME");
     m_old = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path()));
+    m_path = m_share.inherited().value_or(m_dir.path());
+    m_share.offer(m_path);
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_path));
 }
 
 RunLogFolder::~RunLogFolder()
@@ -22,12 +24,12 @@ RunLogFolder::~RunLogFolder()
 
 QString RunLogFolder::dataHome() const
 {
-    return m_dir.path();
+    return m_path;
 }
 
 QString RunLogFolder::logPath() const
 {
-    return m_dir.path() + QStringLiteral("/talvex/gstconvert.log");
+    return m_path + QStringLiteral("/talvex/gstconvert.log");
 }
 
 QByteArray RunLogFolder::bytes() const
@@ -60,6 +62,8 @@ std::vector<QJsonObject> RunLogFolder::records() const
 
 void RunLogFolder::clear() const
 {
+    if (m_share.inherited())
+        return; // the parent's log, as the parent left it
     QFile::remove(logPath());
     QFile::remove(logPath() + QStringLiteral(".1"));
 }

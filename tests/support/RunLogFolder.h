@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FixtureShare.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,7 +40,9 @@ public:
     void clear() const;
 
 private:
+    FixtureShare m_share{"run log"};
     QTemporaryDir m_dir;
+    QString m_path; // the parent's in a Windows child, else m_dir's
     QByteArray m_old;
     bool m_wasSet = false;
 };

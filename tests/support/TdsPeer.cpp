@@ -1,4 +1,5 @@
 #include "TdsPeer.h"
+#include "FixtureShare.h"
 
 #include <QDir>
 #include <QFile>
@@ -1216,6 +1217,8 @@ TdsPeer::Fault TdsPeer::Fault::stopAnswering(const QString& pattern, int occurre
 class TdsPeer::Impl
 {
 public:
+    // In a Windows child: the parent's peer, which this one stands for.
+    FixtureShare share{"peer"};
     struct ArmedFault {
         Fault fault;
         int seen = 0;
@@ -2570,6 +2573,12 @@ void TdsPeer::start()
     Impl& d = *m_impl;
     if (d.running)
         throw std::logic_error("TdsPeer: already started");
+    if (const std::optional<QString>& parent = d.share.inherited()) {
+        const qsizetype comma = parent->lastIndexOf(QLatin1Char(','));
+        d.address = parent->left(comma);
+        d.port = static_cast<std::uint16_t>(parent->mid(comma + 1).toUInt());
+        return;
+    }
 
     if (d.certPem.isEmpty())
         std::tie(d.certPem, d.keyPem) = makeSelfSignedCertificate();
@@ -2655,6 +2664,7 @@ void TdsPeer::start()
     }
     std::lock_guard<std::mutex> lock(registryMutex());
     registry().insert(this);
+    d.share.offer(serverName());
 }
 
 void TdsPeer::settleAll()

@@ -121,8 +121,12 @@ int codeOfChar(QChar ch)
 
 TestDatabase::TestDatabase()
 {
-    if (!m_dir.isValid())
-        fail(QStringLiteral("cannot create a temporary folder: %1").arg(m_dir.errorString()));
+    if (isInherited())
+        return;
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid())
+        fail(QStringLiteral("cannot create a temporary folder: %1").arg(m_dir->errorString()));
+    m_share.offer(m_dir->path());
 }
 
 TestDatabase::~TestDatabase()
@@ -137,7 +141,7 @@ TestDatabase::~TestDatabase()
 
 QString TestDatabase::folder() const
 {
-    return hostPath(m_dir.path());
+    return hostPath(isInherited() ? *m_share.inherited() : m_dir->path());
 }
 
 QString TestDatabase::path(const QString& name) const
@@ -147,6 +151,8 @@ QString TestDatabase::path(const QString& name) const
 
 void TestDatabase::createDatabase(const QString& name, const QString& extraSql)
 {
+    if (isInherited())
+        return;
     const QString file = path(name);
     QFile::remove(file);
     const sqlitefile::Db db = openFile(file, true);
@@ -157,12 +163,14 @@ void TestDatabase::createDatabase(const QString& name, const QString& extraSql)
 
 void TestDatabase::exec(const QString& name, const QString& sql)
 {
-    execFile(path(name), sql);
+    if (!isInherited())
+        execFile(path(name), sql);
 }
 
 void TestDatabase::exec(const QString& name, const QString& sql, const DbRow& params)
 {
-    execFile(path(name), sql, params);
+    if (!isInherited())
+        execFile(path(name), sql, params);
 }
 
 DbRows TestDatabase::queryRows(const QString& name, const QString& sql)
@@ -232,6 +240,10 @@ QString TestDatabase::writeLoginSettingsText(const QByteArray& content, int perm
     if (!QDir().mkpath(settingsDir))
         fail(QStringLiteral("cannot create %1").arg(settingsDir));
     const QString file = QDir(settingsDir).filePath(QStringLiteral("login.ini"));
+    if (isInherited()) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir));
+        return file;
+    }
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(content) != content.size())
         fail(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));

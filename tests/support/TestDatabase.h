@@ -1,9 +1,12 @@
 #pragma once
 
+#include "support/FixtureShare.h"
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
 #include <QTemporaryDir>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -114,8 +117,12 @@ public:
     // A SQL string literal: 'text' with quotes doubled.
     static QString sqlQuote(const QString& text);
 
+    // In a Windows child, the parent's folder: its set-up is not done again.
+    bool isInherited() const { return m_share.inherited().has_value(); }
+
 private:
-    QTemporaryDir m_dir;
+    FixtureShare m_share{"database"};
+    std::unique_ptr<QTemporaryDir> m_dir;
     bool m_configEnvSaved = false;
     bool m_configEnvWasSet = false;
     QByteArray m_configEnvOld;
