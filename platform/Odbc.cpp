@@ -111,7 +111,7 @@ void clearConnectionEnvironment()
                              "SSLKEYLOGFILE",
                              "GNUTLS_DEBUG_LEVEL",
                              "GNUTLS_SYSTEM_PRIORITY_FILE",
-                             "GNUTLS_SYSTEM_PRIORITY_FAIL_ON_INVALID",
+                             "GNUTLS_SKIP_FIPS_INTEGRITY_CHECKS",
                              "OPENSSL_CONF",
                              "OPENSSL_CONF_INCLUDE",
                              "OPENSSL_ENGINES",
