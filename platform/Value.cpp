@@ -39,6 +39,26 @@ bool parseBoolText(const QString& text, bool* out)
     return false;
 }
 
+// The date and time as written, in UTC as every date-time here: read as
+// local time, a time in a daylight-saving gap would not exist.
+QDateTime dateTimeAsWritten(const QString& text, const QString& format)
+{
+    const int hours = format.indexOf(QLatin1Char('H'));
+    if (hours < 0) {
+        const QDate date = QDate::fromString(text, format);
+        return date.isValid() ? QDateTime(date, QTime(0, 0), Qt::UTC) : QDateTime();
+    }
+    // The character before the hours parts the date from the time.
+    const int at = text.indexOf(format.at(hours - 1));
+    if (at < 0)
+        return QDateTime();
+    const QDate date = QDate::fromString(text.left(at), format.left(hours - 1));
+    const QTime time = QTime::fromString(text.mid(at + 1), format.mid(hours));
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
+}
+
 double serialFromDateTime(const QDateTime& dt)
 {
     const QDateTime zero = Value::zeroDate();
@@ -350,7 +370,7 @@ QDateTime parseDateTimeText(const QString& text)
     };
     for (const char* f : formats) {
         const QString format = QString::fromLatin1(f);
-        QDateTime dt = QDateTime::fromString(t, format);
+        QDateTime dt = dateTimeAsWritten(t, format);
         if (!dt.isValid()) {
             // Fractions of a second of any length, as drivers write them.
             if (format.endsWith(QLatin1String(".zzz"))) {
@@ -362,15 +382,13 @@ QDateTime parseDateTimeText(const QString& text)
                         digits = digits && c.isDigit();
                     if (digits) {
                         frac = (frac + QLatin1String("000")).left(3);
-                        dt = QDateTime::fromString(t.left(dot) + QLatin1Char('.') + frac, format);
+                        dt = dateTimeAsWritten(t.left(dot) + QLatin1Char('.') + frac, format);
                     }
                 }
             }
         }
-        if (dt.isValid()) {
-            dt.setTimeSpec(Qt::UTC);
+        if (dt.isValid())
             return dt;
-        }
     }
     return QDateTime();
 }

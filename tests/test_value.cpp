@@ -2,6 +2,7 @@
 #include "platform/Value.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 using gst::AppError;
 using gst::Value;
@@ -108,6 +109,19 @@ TEST(ValueTest, DateTimeConversions)
     EXPECT_EQ(errorOf([] { Value::text("not a date").toDateTime(); }), gst::err::kTypeMismatch);
     EXPECT_EQ(errorOf([] { Value::text("2018-13-45").toDateTime(); }), gst::err::kTypeMismatch);
     EXPECT_EQ(errorOf([] { Value::null().toDateTime(); }), gst::err::kInvalidUseOfNull);
+    // Stored text is no local time: a daylight-saving gap does not apply to it.
+    const struct ZoneBack {
+        QByteArray zone = qgetenv("TZ");
+        ~ZoneBack()
+        {
+            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+            tzset();
+        }
+    } zoneBack;
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    EXPECT_EQ(Value::text("2018-03-25 02:30:00").toDateTime(),
+              QDateTime(QDate(2018, 3, 25), QTime(2, 30), Qt::UTC));
 }
 
 TEST(ValueTest, NonZero)
