@@ -141,6 +141,7 @@ void Form1::FoundLOB()
                   QStringLiteral(" from GST 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'?") +
                   kCrLf + QStringLiteral("If yes, click on 'OK' below.");
     } else {
+        m_gstAttribute.clear(); // an earlier choice's attribute is not this line's
         caption = QStringLiteral("You are currently having Product Wise GST.") + kCrLf +
                   QStringLiteral("Would you like to convert all values of Products GST ") + kCrLf +
                   QStringLiteral(" from 'GST 5% (18% above Rs 500)' to 'GST 5% (18% above Rs 1000)'?") +

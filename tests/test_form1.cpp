@@ -203,13 +203,13 @@ TEST_F(Form1Test, ChoosingEntriesTellsHowEachHoldsGst)
         bool byKey; // Enter in the popup instead of a click
         std::int16_t lobId;
         bool productWise;
-        QString attribute; // kept from the last attribute-wise choice
+        QString attribute; // empty for a product-wise line
         QString label;
     };
     const Step steps[] = {
         {0, false, 1, true, "", kProductWiseText}, // the entry already shown
         {1, false, 2, false, "Fabric", attributeWiseText("Fabric")},
-        {0, true, 1, true, "Fabric", kProductWiseText},
+        {0, true, 1, true, "", kProductWiseText},
         {2, true, 3, false, "Fabric Type", attributeWiseText("Fabric Type")},
         {3, false, 0, false, "0", attributeWiseText("0")}, // trimmed name finds no row
     };
