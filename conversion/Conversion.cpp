@@ -4,23 +4,20 @@
 #include "platform/Error.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
+#include "platform/Text.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
 
 using gst::MsgAnswer;
 using gst::MsgButtons;
 using gst::MsgIcon;
+using gst::number;
 
 namespace conversion
 {
 
 namespace
 {
-
-QString number(std::int16_t n)
-{
-    return QString::number(n);
-}
 
 QString quotedValueTable(const QString& gstAttribute)
 {

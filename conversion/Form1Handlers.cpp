@@ -6,6 +6,7 @@
 #include "conversion/RunRecord.h"
 #include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
+#include "platform/Text.h"
 #include "startup/ModBase.h"
 #include "ui_Form1.h"
 #include "windows/ButtonKeys.h"
@@ -15,6 +16,8 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <climits>
+
+using gst::number;
 
 namespace
 {
@@ -30,11 +33,6 @@ void setLabelCaption(QLabel* label, const QString& caption)
 {
     gst::setLabelCaption(label, caption);
     label->setAccessibleName(readableName(caption));
-}
-
-QString number(std::int16_t n)
-{
-    return QString::number(n);
 }
 
 } // namespace

@@ -31,15 +31,6 @@ namespace
 // A settings file holds a few short lines; anything much larger is not one.
 constexpr qsizetype kLongestSettingsFile = 64 * 1024;
 
-bool hasControlCharacter(const QString& text)
-{
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 QString defaultOdbcDriver()

@@ -31,6 +31,17 @@ QString printable(const QString& text)
     return out;
 }
 
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+QString number(std::int16_t n)
+{
+    return QString::number(n);
+}
+
 void wipe(QString& text)
 {
     if (!text.isEmpty())
