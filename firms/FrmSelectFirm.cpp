@@ -67,7 +67,8 @@ FrmSelectFirm::~FrmSelectFirm() = default;
 
 void FrmSelectFirm::keyPressEvent(QKeyEvent* event)
 {
-    // No button cancels this window, so Esc must not close it.
+    // Esc is no button's key here (Cancel ends the program only when pressed),
+    // so it must not close the window.
     if (event->matches(QKeySequence::Cancel)) {
         event->ignore();
         return;

@@ -8,7 +8,9 @@
 #include <memory>
 
 // Program-wide connection state, created empty at start and living until the
-// program ends. ConnectDatabase fills it; nothing closes gConnection.
+// program ends. ConnectDatabase fills it; connecting again (to the chosen
+// firm's database) replaces gConnection, which closes the earlier connection.
+// gst::endProgram closes nothing; a return from main releases it with the globals.
 extern std::unique_ptr<gst::LoginSettings> gLogin;
 extern QString gServerName;
 extern QString gDbPassword;

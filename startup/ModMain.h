@@ -8,8 +8,9 @@ void Main();
 // password and applies the run-date gate. Ends the program on any failure.
 void ConnectDatabase();
 
-// Steps 3 to 5 of the start-up: asks the usable-firm count and the MultiDB
-// option (always both, in this order) and returns whether to offer firm selection.
+// Whether to offer firm selection: asks the usable-firm count and the MultiDB
+// option (always both, in this order); true when several firms are usable and
+// MultiDB is on.
 bool NeedsFirmSelection();
 
 namespace gst
