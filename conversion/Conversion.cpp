@@ -107,7 +107,8 @@ bool readProductWise(std::int16_t lobId)
 std::int16_t readNewSlabIdOrRefuse(RunRecord& run)
 {
     const std::int16_t id =
-        GetScalar(QStringLiteral("select vatid from vatmaster where vatid = 5019")).toInt16();
+        GetScalar(QStringLiteral("select vatid from vatmaster where vatid = ") + number(kNewSlabId))
+            .toInt16();
     if (id == 0)
         refuse(QStringLiteral("Unable to find GST entry with name 'GST 5% (18% above Rs 1000)'! Please "
                               "contact Norvane."),

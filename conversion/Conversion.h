@@ -11,7 +11,8 @@ namespace conversion
 
 class RunRecord;
 
-constexpr std::int16_t kOldSlabId = 5010;
+constexpr std::int16_t kOldSlabId = 5010; // "GST 5% (18% above Rs 500)"
+constexpr std::int16_t kNewSlabId = 5019; // "GST 5% (18% above Rs 1000)"
 
 // An identifier built from data, quoted: [name] with "]" doubled. On SQLite a
 // name holding anything but letters, digits, blanks and underscores is
@@ -20,25 +21,25 @@ QString quoteIdentifier(const QString& name, bool sqlite);
 // The value table of a GST attribute: its name followed by "Master", unquoted.
 QString attributeTableName(const QString& gstAttribute);
 
-// Step 1: the "I Agree" reminder (information box).
+// The reminder to tick "I Agree" (information box); nothing is converted.
 void showAgreementReminder();
-// Step 2: true when the operator answers Yes to the warning.
+// The warning that the conversion cannot be undone; true when the operator answers Yes.
 bool confirmConversion();
-// Step 3: whether the line of business holds GST per product.
+// Whether the line of business holds GST per product, read again at OK.
 bool readProductWise(std::int16_t lobId);
-// Step 5: the new slab's id; when vatmaster lacks it the operator is told and the program ends.
+// The new slab's id; when vatmaster lacks it the operator is told and the program ends.
 std::int16_t readNewSlabIdOrRefuse(RunRecord& run);
-// Step 6: ends the program when rows of the line of business already carry the
-// new slab, or when an attribute-wise line has no usable attribute value table.
+// Ends the program when rows of the line of business already carry the new
+// slab, or when an attribute-wise line has no usable attribute value table.
 void refuseIfAlreadyOnNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
                               std::int16_t newSlabId, RunRecord& run);
-// Steps 10 to 13: both updates in one transaction on gConnection, their row
-// counts noted in `run`. False after any failure, with the transaction rolled
-// back and the failure noted; a failed rollback, or a commit that may have
-// landed, raises its error (nothing committed by this program afterwards).
+// Both updates in one transaction on gConnection, their row counts noted in
+// `run`. False after any failure, with the transaction rolled back and the
+// failure noted; a failed rollback, or a commit that may have landed, raises
+// its error (nothing committed by this program afterwards).
 bool moveRowsToNewSlab(std::int16_t lobId, bool productWise, const QString& gstAttribute,
                        std::int16_t newSlabId, RunRecord& run);
-// Steps 14 to 16 are the caller's; these are their boxes.
+// The outcome's boxes, which the caller shows: "Done", or "Try Again" naming the line.
 void showDone();
 void showTryAgain(const QString& lobName);
 

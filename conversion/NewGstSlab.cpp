@@ -1,5 +1,7 @@
 #include "conversion/NewGstSlab.h"
 
+#include "conversion/Conversion.h"
+#include "platform/Text.h"
 #include "startup/ConnectionState.h"
 #include "startup/ModBase.h"
 
@@ -17,9 +19,10 @@ QString newGstSlabInsert()
            QStringLiteral(" (VATID,VATName         ,VATPer    ,SortIndex,MarginVat,Sendable,RegionalName,"
                           "EnabledForCST,RDExempt,CessBasedOn,CessPer,CessAmtPerUnit,SGSTPer,CGSTPer,IGSTPer,"
                           "UTGSTPer,SlabApplicable,SlabQuery,Disabled,RateQuery,caption) ") +
-           crlf + QStringLiteral(" Values ") + crlf +
+           crlf + QStringLiteral(" Values ") + crlf + QStringLiteral(" (") +
+           gst::number(conversion::kNewSlabId) +
            QStringLiteral(
-               " (5019,'GST 5% (18% above Rs 1000)', 5.0000,5019     ,   0      ,    1    , ''        "
+               ",'GST 5% (18% above Rs 1000)', 5.0000,5019     ,   0      ,    1    , ''        "
                ",0            ,0       ,1          ,   0,0     ,2.50 ,2.50,5,2.50, 1               "
                ",'select (case @additional when 1 then (case when @rate>1000 then 5005 else 5003 end) "
                "when 0 then (case when @rate>1180 then 5005 else 5003 end) end)'       ,0 ,'select "
@@ -30,6 +33,8 @@ QString newGstSlabInsert()
 
 void EnsureNewGstSlab()
 {
-    if (GetScalar(QStringLiteral("select count(*) from vatmaster where vatid = 5019 ")).equalsNumber(0))
+    if (GetScalar(QStringLiteral("select count(*) from vatmaster where vatid = ") +
+                  gst::number(conversion::kNewSlabId) + QStringLiteral(" "))
+            .equalsNumber(0))
         gConnection->execute(newGstSlabInsert());
 }

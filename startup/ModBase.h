@@ -20,7 +20,16 @@ void FillCombo(QComboBox* list, const QString& sql);
 // The item number FillCombo attached to an item, or 0 when none was set.
 std::int32_t comboItemNumber(const QComboBox* list, int index);
 
-// Posts one key event (virtual-key code) to the focused control.
+// Windows virtual-key codes, as SendKeyEvent takes them.
+constexpr std::int16_t kVkTab = 9;
+constexpr std::int16_t kVkReturn = 13;
+constexpr std::int16_t kVkEscape = 27;
+constexpr std::int16_t kVkUp = 38;
+constexpr std::int16_t kVkDown = 40;
+
+// One key event (virtual-key code) for the focused control, as if typed: on
+// Windows injected through the system's input queue (SendInput), elsewhere
+// posted to the focused control through the application's event queue.
 void SendKeyEvent(std::int16_t virtualKey, bool keyDown);
 
 // Removes leading and trailing blanks (spaces only, as the application trims).
