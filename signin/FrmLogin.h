@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/Odbc.h"
-#include "signin/SerialPortSettings.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -28,9 +27,8 @@ public:
 
     Ui::FrmLogin* ui() const;
 
-    // Not drawn: a timer that is never started and the serial port settings.
+    // Not drawn: a timer that is never started.
     QTimer Timer1;
-    SerialPortSettings MSComm1;
 
     // Runs once, after construction and before the window is shown: opens the
     // agent connection, ignoring any failure.

@@ -336,26 +336,11 @@ TEST_F(layoutFrmLogin, PictureShowsItsBitmapAndReportsLeftClicks)
     EXPECT_NE(QApplication::focusWidget(), image);
 }
 
-TEST_F(layoutFrmLogin, UndrawnTimerAndSerialPortSettings)
+TEST_F(layoutFrmLogin, UndrawnTimerIsNeverStarted)
 {
     EXPECT_EQ(window->Timer1.interval(), 0);
     showAndActivate();
     EXPECT_FALSE(window->Timer1.isActive());
-
-    const SerialPortSettings& port = window->MSComm1;
-    EXPECT_EQ(port.commPort, 1);
-    EXPECT_EQ(port.baudRate, 9600);
-    EXPECT_EQ(port.parity, SerialPortSettings::Parity::None);
-    EXPECT_EQ(port.dataBits, 8);
-    EXPECT_EQ(port.stopBits, 1);
-    EXPECT_EQ(port.handshaking, SerialPortSettings::Handshaking::None);
-    EXPECT_EQ(port.receiveThreshold, 0);
-    EXPECT_EQ(port.sendThreshold, 0);
-    EXPECT_EQ(port.inBufferSize, 1024);
-    EXPECT_EQ(port.outBufferSize, 512);
-    EXPECT_EQ(port.parityReplace, QStringLiteral("?"));
-    EXPECT_TRUE(port.dtrEnable);
-    EXPECT_FALSE(port.portOpen);
 }
 
 } // namespace frmlogin_layout
