@@ -12,7 +12,6 @@
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "startup/ModMain.h"
 #include "ui_Form1.h"
 
@@ -68,7 +67,7 @@ int main(int argc, char** argv)
     firms->Form_Load();
     save(firms, out + QStringLiteral("/firm-selection.png"));
 
-    auto* login = new FrmLogin(&ShowConversionWindow);
+    auto* login = new FrmLogin(&Form1::openConversionWindow);
     login->Form_Load();
     save(login, out + QStringLiteral("/login.png"));
 

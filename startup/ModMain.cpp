@@ -1,5 +1,6 @@
 #include "startup/ModMain.h"
 
+#include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
 #include "platform/Display.h"
 #include "platform/Error.h"
@@ -8,7 +9,6 @@
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "startup/ModBase.h"
 
 #include <QApplication>
@@ -79,7 +79,7 @@ void Main()
         firmWindow.Form_Load();
         firmWindow.exec();
     }
-    FrmLogin loginWindow(&ShowConversionWindow);
+    FrmLogin loginWindow(&Form1::openConversionWindow);
     loginWindow.Form_Load();
     loginWindow.exec();
 }

@@ -1,10 +1,10 @@
 // The picture that asks the server to start its SQL Server Agent.
+#include "conversion/Form1.h"
 #include "platform/Error.h"
 #include "platform/MessageBox.h"
 #include "signin/Agent.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
 #include "windows/ClickableLabel.h"
@@ -86,7 +86,7 @@ protected:
 
     void openWindow()
     {
-        window = std::make_unique<FrmLogin>(&ShowConversionWindow);
+        window = std::make_unique<FrmLogin>(&Form1::openConversionWindow);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -5,7 +5,6 @@
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "support/WindowTesting.h"
@@ -75,7 +74,7 @@ public: // the ways out below reach the window through the fixture
         gBillDate = QDateTime(QDate(2018, 7, 27), QTime(0, 0), Qt::UTC);
         gSignedIn = false;
         gst::msgbox_seam::clear();
-        window = std::make_unique<FrmLogin>(&ShowConversionWindow);
+        window = std::make_unique<FrmLogin>(&Form1::openConversionWindow);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -13,7 +13,6 @@
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "startup/ModBase.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
@@ -391,7 +390,7 @@ protected:
         gDatabaseName = "talvex";
         ConnectDatabase();
         traceStatementsTo(tracePath());
-        auto* login = new FrmLogin(&ShowConversionWindow);
+        auto* login = new FrmLogin(&Form1::openConversionWindow);
         login->Form_Load();
         login->show();
         QApplication::setActiveWindow(login);

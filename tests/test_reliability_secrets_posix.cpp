@@ -13,7 +13,6 @@
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "startup/ModMain.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
@@ -249,7 +248,7 @@ void signInAndConvert(bool agentOnClosedPort)
         gLogin->driver = "FreeTDS";
         gServerName = "127.0.0.1,1";
     }
-    auto* login = new FrmLogin(&ShowConversionWindow);
+    auto* login = new FrmLogin(&Form1::openConversionWindow);
     login->Form_Load();
     login->show();
     Ui::FrmLogin* ui = login->ui();

@@ -1,10 +1,10 @@
 // The login window's SQL Server Agent picture against the TDS peer through the
 // real FreeTDS driver: the statement on msdb and the box the server's answer gives.
+#include "conversion/Form1.h"
 #include "platform/LoginSettings.h"
 #include "platform/MessageBox.h"
 #include "signin/FrmLogin.h"
 #include "startup/ConnectionState.h"
-#include "startup/Handover.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"
@@ -48,7 +48,7 @@ protected:
     {
         peer->start();
         gServerName = peer->serverName();
-        window = std::make_unique<FrmLogin>(&ShowConversionWindow);
+        window = std::make_unique<FrmLogin>(&Form1::openConversionWindow);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
