@@ -34,6 +34,9 @@ run() {
   wine reg add "$fonts" /v "Microsoft Sans Serif" /d "Liberation Sans" /f >/dev/null
   wine reg add "$fonts" /v "Courier New" /d "Liberation Mono" /f >/dev/null
   wine reg add "$fonts" /v "Times New Roman" /d "Liberation Serif" /f >/dev/null
+  # A crash ends its test at once, its stack printed, instead of waiting on
+  # wine's crash dialog until the time limit.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
   # wine's odbc32 hands every call to the host's unixODBC, but the program
   # identifies a driver by its registration, which Windows keeps in the
   # registry: under HKLM, where wine 8's odbccp32 does not look, and under
@@ -67,21 +70,10 @@ run() {
   done < "${GST_WINDOWS_SKIPS:-tests/windows-skips.txt}"
   local exclude
   exclude=$(IFS='|'; echo "${patterns[*]}")
-  # The SQL Server group (the TDS peer in this Windows process, the host's
-  # FreeTDS through wine): in two whole runs a few of its tests hung until the
-  # time limit, different ones each time. Run it alone with -L sqlserver.
-  local label=(-LE sqlserver)
-  case " $* " in *" -L "*) label=() ;; esac
-  if [ ${#label[@]} -gt 0 ]; then
-    count=$(ctest --test-dir build-windows -N -L sqlserver -E "$(IFS='|'; echo "${patterns[*]:-^$}")" |
-              sed -n 's/^Total Tests: //p')
-    skipped=$((skipped + count))
-    echo "Skipped under wine: $count test(s) labelled sqlserver: some of them hang at random under wine (not yet understood); run them with scripts/windows/test.sh -L sqlserver"
-  fi
   echo "Skipped under wine: $skipped test(s) in all."
   local status=0
   QT_QPA_PLATFORM=offscreen ctest --test-dir build-windows --output-on-failure -j"$(nproc)" --timeout 300 \
-    -E "$exclude" "${label[@]}" "$@" || status=$?
+    -E "$exclude" "$@" || status=$?
   wineserver -k || true
   return $status
 }

@@ -68,6 +68,16 @@ QString readAndRemove(const QString& path)
 
 } // namespace
 
+} // namespace reliability
+
+void FixtureShare::publish()
+{
+    qputenv(variable(), handedDown());
+}
+
+namespace reliability
+{
+
 ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
 {
     const int index = childIndexInTest();
@@ -100,7 +110,6 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     std::fflush(stderr);
     TdsPeer::settleAll();
     qputenv(kChildVariable, QByteArray::number(index));
-    qputenv(FixtureShare::variable(), FixtureShare::handedDown());
     std::wstring command = L"\"" +
                            QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdWString() +
                            L"\" \"" + filter.toStdWString() + L"\"";
@@ -116,7 +125,6 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                         &start, &process);
     qunsetenv(kChildVariable);
-    qunsetenv(FixtureShare::variable());
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {

@@ -57,12 +57,14 @@ FixtureShare::FixtureShare(const char* kind)
 
 FixtureShare::~FixtureShare()
 {
-    offered().erase(m_key);
+    if (offered().erase(m_key) > 0)
+        publish();
 }
 
 void FixtureShare::offer(const QString& value)
 {
     offered()[m_key] = value;
+    publish();
 }
 
 const char* FixtureShare::variable()

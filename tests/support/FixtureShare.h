@@ -27,6 +27,10 @@ public:
     // The variable a child is started with, and its value now.
     static const char* variable();
     static QByteArray handedDown();
+    // Where children are new processes (Windows), keeps the variable in this
+    // process's environment up to date, so that every child started from now
+    // on (runChild's, gtest's death tests') gets it; a no-op where they fork.
+    static void publish();
 
 private:
     QByteArray m_key;
