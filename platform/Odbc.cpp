@@ -112,6 +112,7 @@ void clearConnectionEnvironment()
                              "GNUTLS_DEBUG_LEVEL",
                              "GNUTLS_SYSTEM_PRIORITY_FILE",
                              "GNUTLS_SKIP_FIPS_INTEGRITY_CHECKS",
+                             "GNUTLS_SYSTEM_PRIORITY_FAIL_ON_INVALID",
                              "OPENSSL_CONF",
                              "OPENSSL_CONF_INCLUDE",
                              "OPENSSL_ENGINES",
