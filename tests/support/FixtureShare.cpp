@@ -47,6 +47,8 @@ const std::map<QByteArray, QString>& handedToUs()
 
 } // namespace
 
+bool FixtureShare::s_replaying = qEnvironmentVariableIsSet("GST_TEST_CHILD");
+
 FixtureShare::FixtureShare(const char* kind)
     : m_key(QByteArray(kind) + '#' + QByteArray::number(nextOrdinal(kind)))
 {

@@ -21,6 +21,12 @@ public:
 
     // In a child: what the parent's object of this kind and order holds.
     const std::optional<QString>& inherited() const { return m_inherited; }
+    // Whether set-up on it is skipped: the parent did it. So in a runChild
+    // child until its body starts; a gtest death-test child runs its statement
+    // amid the test's steps, so there it is done again, on the parent's files.
+    bool skipsSetUp() const { return m_inherited && s_replaying; }
+    // In a runChild child: the body starts, and what it writes is its own.
+    static void bodyStarts() { s_replaying = false; }
     // In the parent: what this object hands down to children started from now on.
     void offer(const QString& value);
 
@@ -33,6 +39,7 @@ public:
     static void publish();
 
 private:
+    static bool s_replaying;
     QByteArray m_key;
     std::optional<QString> m_inherited;
 };

@@ -1,5 +1,7 @@
 #include "support/Reliability.h"
 
+#include "support/FixtureShare.h"
+
 #include "platform/Odbc.h"
 #include "support/TdsPeer.h"
 
@@ -91,6 +93,7 @@ QString ChildOutcome::describe() const
 
 void endChildWith(const std::function<void()>& body)
 {
+    FixtureShare::bodyStarts();
     try {
         body();
     } catch (const std::exception& e) {
@@ -225,7 +228,7 @@ QStringList unexpectedChanges(const TableRows& before, const TableRows& after, b
 
 void copyDatabase(TestDatabase& db, const QString& from, const QString& to)
 {
-    if (db.isInherited())
+    if (db.skipsSetUp())
         return;
     const QString target = db.path(to);
     QFile::remove(target);

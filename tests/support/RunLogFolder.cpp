@@ -62,7 +62,7 @@ std::vector<QJsonObject> RunLogFolder::records() const
 
 void RunLogFolder::clear() const
 {
-    if (m_share.inherited())
+    if (m_share.skipsSetUp())
         return; // the parent's log, as the parent left it
     QFile::remove(logPath());
     QFile::remove(logPath() + QStringLiteral(".1"));

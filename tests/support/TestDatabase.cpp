@@ -151,7 +151,7 @@ QString TestDatabase::path(const QString& name) const
 
 void TestDatabase::createDatabase(const QString& name, const QString& extraSql)
 {
-    if (isInherited())
+    if (skipsSetUp())
         return;
     const QString file = path(name);
     QFile::remove(file);
@@ -163,13 +163,13 @@ void TestDatabase::createDatabase(const QString& name, const QString& extraSql)
 
 void TestDatabase::exec(const QString& name, const QString& sql)
 {
-    if (!isInherited())
+    if (!skipsSetUp())
         execFile(path(name), sql);
 }
 
 void TestDatabase::exec(const QString& name, const QString& sql, const DbRow& params)
 {
-    if (!isInherited())
+    if (!skipsSetUp())
         execFile(path(name), sql, params);
 }
 
@@ -240,7 +240,7 @@ QString TestDatabase::writeLoginSettingsText(const QByteArray& content, int perm
     if (!QDir().mkpath(settingsDir))
         fail(QStringLiteral("cannot create %1").arg(settingsDir));
     const QString file = QDir(settingsDir).filePath(QStringLiteral("login.ini"));
-    if (isInherited()) {
+    if (skipsSetUp()) {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir));
         return file;
     }

@@ -119,6 +119,7 @@ public:
 
     // In a Windows child, the parent's folder: its set-up is not done again.
     bool isInherited() const { return m_share.inherited().has_value(); }
+    bool skipsSetUp() const { return m_share.skipsSetUp(); }
 
 private:
     FixtureShare m_share{"database"};
