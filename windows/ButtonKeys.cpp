@@ -20,7 +20,6 @@ protected:
     // reaches no window, and Qt on Windows then takes the next Enter for a repeat.
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        auto* button = static_cast<QAbstractButton*>(watched);
         if (event->type() == QEvent::FocusOut || event->type() == QEvent::EnabledChange) {
             m_armed = 0;
             return false;
@@ -30,6 +29,9 @@ protected:
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
             return false;
+        // Cast only here: while the button is destroyed, the filter still sees
+        // events for what is left of it, a plain QWidget.
+        auto* button = static_cast<QAbstractButton*>(watched);
         if (event->type() == QEvent::KeyPress) {
             m_armed = button->isEnabled() ? key->key() : 0;
         } else if (!key->isAutoRepeat() && m_armed == key->key()) {
