@@ -84,6 +84,8 @@ protected:
     {
         QFile::remove(tracePath());
         ChildOutcome outcome = runChild(body);
+        if (replaying())
+            return outcome;
         EXPECT_TRUE(canaryIntact(db, "talvex"));
         EXPECT_FALSE(outcome.sanitizerReport()) << outcome.describe().toStdString();
         const QStringList foreign = foreignStatements(statementsFrom(tracePath()), quotedTables);
@@ -165,6 +167,8 @@ TEST_F(HostileInput, LineOfBusinessNamesAreLookedUpAsDataAndConvert)
         const QString listed = TrimSpaces(h.text);
         runLog.clear();
         const ChildOutcome outcome = run([&] { chooseAndConvert(listed); }, {"[FabricMaster]"});
+        if (replaying())
+            continue;
         const QJsonObject record = onlyRecord(runLog);
         expectRecordedText(record["lob"].toString(), listed);
 
@@ -238,6 +242,8 @@ TEST_F(HostileInput, AttributeNamesConvertWhenTheirTableExistsAndAreRefusedWhenI
 
             runLog.clear();
             const ChildOutcome outcome = run([&] { chooseAndConvert("Hostile Line"); }, quotedForms(table));
+            if (replaying())
+                continue;
             const QJsonObject record = onlyRecord(runLog);
             expectRecordedText(record["attribute"].toString(), h.text);
             expectRecordedText(record["valueTable"].toString(), table);
@@ -424,6 +430,8 @@ protected:
     {
         const TableRows before = snapshotAll(db, "talvex");
         const ChildOutcome outcome = run([&] { attempts(tries, how); });
+        if (replaying())
+            return 0;
         EXPECT_EQ(unexpectedChanges(before, snapshotAll(db, "talvex"), false), QStringList());
         // Esc typed into the user-name field is the operator's way to cancel.
         bool escInUserName = false;
@@ -597,6 +605,8 @@ TEST_F(HostileFirms, FirmNamesAreListedAsTheyStandAndLeadToTheirOwnDatabase)
 
         const ChildOutcome outcome = run([&] { pickFirm(TrimSpaces(h.text)); });
 
+        if (replaying())
+            continue;
         if (!outcome.exited || outcome.exitCode != kChildReturned) {
             ADD_FAILURE() << outcome.describe().toStdString();
             continue;
@@ -624,6 +634,8 @@ TEST_F(HostileFirms, HostileFirmDatabaseNamesAreRefusedOrNetworkDownAndCreateNot
 
         const ChildOutcome outcome = run([&] { pickFirm(QString()); });
 
+        if (replaying())
+            continue;
         if (!outcome.exited || outcome.exitCode != gst::kExitError) {
             ADD_FAILURE() << outcome.describe().toStdString();
             continue;

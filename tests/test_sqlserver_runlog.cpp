@@ -94,6 +94,8 @@ TEST(SqlServerRunLog, CountsAreTheServersAndAFailureIsRecordedWithTheServersErro
         RunLogFolder runLog;
 
         const ChildOutcome run = runChild([&] { convert(c.lob); }, 60000);
+        if (replaying())
+            continue;
 
         ASSERT_TRUE(run.exited && run.exitCode == c.exitCode) << run.describe().toStdString();
         const std::vector<QJsonObject> records = runLog.records();

@@ -27,6 +27,7 @@ public:
     bool skipsSetUp() const { return m_inherited && s_replaying; }
     // In a runChild child: the body starts, and what it writes is its own.
     static void bodyStarts() { s_replaying = false; }
+    static bool replaying() { return s_replaying; }
     // In the parent: what this object hands down to children started from now on.
     void offer(const QString& value);
 

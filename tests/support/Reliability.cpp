@@ -84,11 +84,17 @@ QString ChildOutcome::describe() const
         how = QStringLiteral("exit code %1").arg(exitCode);
     else
         how = QStringLiteral("signal %1").arg(signal);
-    QString shownErr = err;
-    if (shownErr.size() > 4000)
-        shownErr = shownErr.left(2000) + QStringLiteral("\n...\n") + shownErr.right(2000);
-    return how + QStringLiteral("\n--- stderr ---\n") + shownErr + QStringLiteral("\n--- stdout ---\n") +
-           out.left(2000);
+    // Its start and its end: where it went wrong and how it ended.
+    const auto shown = [](const QString& text) {
+        return text.size() > 4000 ? text.left(2000) + QStringLiteral("\n...\n") + text.right(2000) : text;
+    };
+    return how + QStringLiteral("\n--- stderr ---\n") + shown(err) + QStringLiteral("\n--- stdout ---\n") +
+           shown(out);
+}
+
+bool replaying()
+{
+    return FixtureShare::replaying();
 }
 
 void endChildWith(const std::function<void()>& body)
@@ -173,6 +179,10 @@ TableRows snapshotAll(TestDatabase& db, const QString& name)
 TableRows snapshotFile(const QString& filePath)
 {
     TableRows all;
+    // A replay skips the checks a snapshot is taken for: reading every table
+    // for each earlier child made a Windows child's start grow with its index.
+    if (replaying())
+        return all;
     const DbRows tables = TestDatabase::queryFile(
         filePath,
         QStringLiteral("select name from sqlite_master where type = 'table' and name not like 'sqlite_%'"));

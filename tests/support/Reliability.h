@@ -47,6 +47,11 @@ struct ChildOutcome {
 // after `timeoutMs` is killed.
 ChildOutcome runChild(const std::function<void()>& body, int timeoutMs = 60000);
 
+// In a Windows child replaying its test on the way to its own runChild: the
+// earlier children were the parent's (runChild returns what they ended with),
+// and so are the checks of what they did; a test's loop skips them.
+bool replaying();
+
 // In the child, on every system: runs `body` and ends the process (97 when an
 // exception escaped it, kChildReturned when it returned).
 [[noreturn]] void endChildWith(const std::function<void()>& body);
