@@ -14,14 +14,13 @@ export WINEPREFIX=$root/build-windows/wineprefix
 export WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installers asked for: the suite needs neither.
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
-# Qt's libraries and plugins are found where the cache keeps them, MinGW's
-# runtime where Debian keeps it.
+# Qt's libraries are found where the cache keeps them, MinGW's runtime where
+# Debian keeps it. (No QT_ variable is set here: wine hands none of them to a
+# Windows program; Qt finds its plugins by the path built into it.)
 windows_path() { echo "Z:${1//\//\\}"; }
 gcc_lib=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$gcc_lib");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 export WINEPATH
-QT_PLUGIN_PATH="$(windows_path "$prefix/plugins")"
-export QT_PLUGIN_PATH
 
 run() {
   wineboot -i >/dev/null 2>&1 || true

@@ -23,7 +23,10 @@ int main(int argc, char** argv)
         qputenv("GST_TEST_DATA_HOME", QFile::encodeName(dataHome->path()));
     }
     qputenv("XDG_DATA_HOME", qgetenv("GST_TEST_DATA_HOME"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // wine hands no QT_ variable over from the host, hence a name of our own.
+    if (!qEnvironmentVariableIsEmpty("GST_TEST_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", qgetenv("GST_TEST_PLATFORM"));
+    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     gst::msgbox_seam::setScripted(true);
