@@ -30,6 +30,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
@@ -99,7 +101,12 @@ public:
             ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length))
             throw std::runtime_error("cannot listen on the loopback interface");
         m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] {
+        // Children are forked while this thread runs: they start only once it
+        // waits in accept(), not while it is starting up.
+        std::promise<void> started;
+        m_thread = std::thread([this, &started] {
+            m_tid = static_cast<int>(::gettid());
+            started.set_value();
             for (;;) {
                 const int client = ::accept(m_socket, nullptr, nullptr);
                 if (client < 0)
@@ -109,6 +116,9 @@ public:
                 ::close(client);
             }
         });
+        started.get_future().wait();
+        for (int waited = 0; waited < 2000 && !waitsInAccept(); waited += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ~GarbageServer()
     {
@@ -119,6 +129,13 @@ public:
     int port() const { return m_port; }
 
 private:
+    bool waitsInAccept() const
+    {
+        QFile wchan(QStringLiteral("/proc/self/task/%1/wchan").arg(m_tid));
+        return wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("accept");
+    }
+
+    int m_tid = 0;
     int m_socket = -1;
     int m_port = 0;
     std::thread m_thread;

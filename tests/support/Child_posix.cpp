@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <execinfo.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -37,6 +38,21 @@ std::pair<int, std::string> tempFile(const char* stem)
     return {fd, pattern};
 }
 
+// A child past its time shows where it is before it is killed: a hang is
+// then a stack in the test's output, not only a time.
+void printStackAndEnd(int)
+{
+    void* frames[64];
+    ::backtrace_symbols_fd(frames, ::backtrace(frames, 64), STDERR_FILENO);
+    ::_exit(96);
+}
+
+QString kernelWait(pid_t pid)
+{
+    QFile wchan(QStringLiteral("/proc/%1/wchan").arg(pid));
+    return wchan.open(QIODevice::ReadOnly) ? QString::fromLatin1(wchan.readAll()) : QString();
+}
+
 } // namespace
 
 ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
@@ -59,6 +75,9 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
         ::dup2(errFd, STDERR_FILENO);
         ::close(outFd);
         ::close(errFd);
+        void* frame = nullptr;
+        ::backtrace(&frame, 1); // loads the unwinder now, not in the handler
+        std::signal(SIGQUIT, printStackAndEnd);
         endChildWith(body);
     }
     ::close(outFd);
@@ -68,11 +87,16 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
         return outcome;
     }
     int status = 0;
+    QString waitingIn;
     for (;;) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
         if (clock.elapsed() > timeoutMs) {
+            waitingIn = kernelWait(pid);
+            ::kill(pid, SIGQUIT);
+            for (int waited = 0; waited < 2000 && ::waitpid(pid, &status, WNOHANG) != pid; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             outcome.timedOut = true;
@@ -89,6 +113,8 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     }
     outcome.out = readAndRemove(outPath);
     outcome.err = readAndRemove(errPath);
+    if (outcome.timedOut)
+        outcome.err += QStringLiteral("\n[the child was waiting in the kernel at \"%1\"]").arg(waitingIn);
     return outcome;
 }
 
