@@ -1,7 +1,7 @@
+#include "app/CommandLine.h"
+#include "app/ModMain.h"
 #include "platform/ProcessHardening.h"
 #include "platform/QtRuntime.h"
-#include "startup/CommandLine.h"
-#include "startup/ModMain.h"
 
 int main(int argc, char** argv)
 {

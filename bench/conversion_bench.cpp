@@ -14,14 +14,14 @@
 // clocks are CLOCK_MONOTONIC; each side includes one pipe hop.
 #include "BenchSupport.h"
 
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "ui_Form1.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -6,14 +6,14 @@
 //
 // The login settings point at the demo databases; scripts/screenshots.sh sets
 // this up. Message boxes are scripted, so nothing can wait for an answer.
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "ui_Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,8 +5,8 @@
 // are sent, and when the login window starts to be built and is shown.
 #include "ShownProbe.h"
 
+#include "app/ModMain.h"
 #include "platform/Odbc.h"
-#include "startup/ModMain.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -2,11 +2,11 @@
 
 #include "conversion/RunRecord.h"
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
+#include "widgets/MessageBox.h"
 
 using gst::MsgAnswer;
 using gst::MsgButtons;

@@ -1,13 +1,13 @@
 #include "conversion/Form1.h"
 
 #include "ui_Form1.h"
-#include "windows/WindowLook.h"
+#include "widgets/WindowLook.h"
 
 Form1::Form1(QWidget* parent) : QWidget(parent), m_ui(new Ui::Form1)
 {
     gst::loadWindowResources();
     m_ui->setupUi(this);
-    setWindowIcon(gst::windowIcon({":/windows/icons/form1_32.png"}));
+    setWindowIcon(gst::windowIcon({":/icons/form1_32.png"}));
     // A window of its own even when given an owner; sizable, with minimise and maximise.
     setWindowFlags(Qt::Window);
     resize(837, 524);

@@ -4,13 +4,13 @@
 #include "conversion/Form1.h"
 #include "conversion/NewGstSlab.h"
 #include "conversion/RunRecord.h"
-#include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
-#include "startup/ModBase.h"
+#include "state/ModBase.h"
 #include "ui_Form1.h"
-#include "windows/ButtonKeys.h"
-#include "windows/WindowLook.h"
+#include "widgets/ButtonKeys.h"
+#include "widgets/Handler.h"
+#include "widgets/WindowLook.h"
 
 #include <QApplication>
 #include <QLineEdit>

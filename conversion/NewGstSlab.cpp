@@ -2,8 +2,8 @@
 
 #include "conversion/Conversion.h"
 #include "platform/Text.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 #include "conversion/Conversion.h"
 #include "platform/Error.h"
 #include "platform/RunLog.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

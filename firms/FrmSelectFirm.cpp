@@ -1,12 +1,12 @@
 #include "firms/FrmSelectFirm.h"
 
-#include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
 #include "ui_FrmSelectFirm.h"
-#include "windows/ButtonKeys.h"
-#include "windows/WindowLook.h"
+#include "widgets/ButtonKeys.h"
+#include "widgets/Handler.h"
+#include "widgets/WindowLook.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -27,8 +27,7 @@ FrmSelectFirm::FrmSelectFirm(std::function<void()> reconnect, QWidget* parent)
     gst::loadWindowResources();
     m_ui->setupUi(this);
 
-    setWindowIcon(
-        gst::windowIcon({":/windows/icons/selectfirm_32.png", ":/windows/icons/selectfirm_16.png"}));
+    setWindowIcon(gst::windowIcon({":/icons/selectfirm_32.png", ":/icons/selectfirm_16.png"}));
 
     gst::makeFixedDialog(this, kClientSize);
     // Centred on the screen, not on whichever window happens to be active.

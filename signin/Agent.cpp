@@ -1,8 +1,8 @@
 #include "signin/Agent.h"
 
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
+#include "widgets/MessageBox.h"
 
 namespace gst
 {

@@ -1,9 +1,9 @@
 #include "signin/Credentials.h"
 
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
+#include "widgets/MessageBox.h"
 
 #include <array>
 

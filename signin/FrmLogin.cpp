@@ -1,15 +1,15 @@
 #include "signin/FrmLogin.h"
 
 #include "platform/Error.h"
-#include "platform/Handler.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Agent.h"
 #include "signin/Credentials.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
 #include "ui_FrmLogin.h"
-#include "windows/ButtonKeys.h"
-#include "windows/WindowLook.h"
+#include "widgets/ButtonKeys.h"
+#include "widgets/Handler.h"
+#include "widgets/WindowLook.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -73,8 +73,8 @@ FrmLogin::FrmLogin(std::function<void()> handOver, QWidget* parent)
     gst::loadWindowResources();
     m_ui->setupUi(this);
 
-    setWindowIcon(gst::windowIcon({":/windows/icons/login_32.png", ":/windows/icons/login_16.png"}));
-    m_ui->Image1->setPixmap(gst::picture(QStringLiteral(":/windows/images/image1.png")));
+    setWindowIcon(gst::windowIcon({":/icons/login_32.png", ":/icons/login_16.png"}));
+    m_ui->Image1->setPixmap(gst::picture(QStringLiteral(":/images/image1.png")));
 
     gst::makeFixedDialog(this, kClientSize);
     const QScreen* screen = QGuiApplication::primaryScreen();

@@ -1,13 +1,13 @@
 // The picture that asks the server to start its SQL Server Agent.
 #include "conversion/Form1.h"
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
 #include "signin/Agent.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
-#include "windows/ClickableLabel.h"
+#include "widgets/ClickableLabel.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QTest>

@@ -4,15 +4,15 @@
 // read the database the child changed.
 #include "conversion/Conversion.h"
 #include "conversion/Form1.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/Reliability.h"
 #include "support/RunLogFolder.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // The password transform and the check of a user name and password against usermaster.
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QLineEdit>

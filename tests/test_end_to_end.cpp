@@ -1,17 +1,17 @@
 // A whole run from Main on a shop with three firms: the operator picks the
 // third firm, signs in, converts Apparel and is told "Done".
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
-#include "startup/ModMain.h"
 #include "support/SignIn.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
 #include "ui_FrmSelectFirm.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

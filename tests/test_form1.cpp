@@ -2,14 +2,14 @@
 // which operator actions count as a choice.
 #include "conversion/Form1.h"
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "support/WindowTesting.h"
 #include "ui_Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,14 +1,14 @@
 // The login window's behaviour: caption and height, field colours, keys, OK, Cancel and closing.
 #include "conversion/Form1.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "support/WindowTesting.h"
 #include "ui_FrmLogin.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,12 +1,12 @@
 // The firm picker's behaviour: the list, switching firms, Enter, OK, Cancel and closing.
+#include "app/ModMain.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmSelectFirm.h"
+#include "widgets/MessageBox.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

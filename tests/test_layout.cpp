@@ -8,8 +8,8 @@
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
 #include "ui_FrmSelectFirm.h"
-#include "windows/ClickableLabel.h"
-#include "windows/WindowLook.h"
+#include "widgets/ClickableLabel.h"
+#include "widgets/WindowLook.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "platform/Error.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 

@@ -2,7 +2,7 @@
 #include "conversion/NewGstSlab.h"
 #include "platform/Error.h"
 #include "platform/Odbc.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 

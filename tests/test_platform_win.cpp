@@ -4,16 +4,16 @@
 // the windows platform plugin (real windows), not offscreen.
 
 #include "platform/Error.h"
-#include "platform/KeyInjection.h"
 #include "platform/LoginSettings.h"
-#include "platform/MessageBox.h"
 #include "platform/QtRuntime.h"
 #include "platform/RunLog.h"
 #include "signin/FrmLogin.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
-#include "windows/ButtonKeys.h"
+#include "widgets/ButtonKeys.h"
+#include "widgets/KeyInjection.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,15 +8,13 @@
 //
 // Replay: GST_DAMAGE_SEED=<seed> (default 20180727), GST_DAMAGE_CASES=<count>
 // (default 300), GST_DAMAGE_ONLY=<case number> to run a single case.
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/SignIn.h"
@@ -24,6 +22,8 @@
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
 #include "ui_FrmSelectFirm.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

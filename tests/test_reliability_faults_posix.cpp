@@ -3,17 +3,17 @@
 // program holds the database, the process is killed with the transaction open.
 // Each case starts from a fresh shop database and compares every row of every
 // table before and after; only the new slab's record may be added.
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

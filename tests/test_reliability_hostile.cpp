@@ -4,17 +4,15 @@
 // own is sent, the canary table stays, nobody signs in without the right
 // password, nothing crashes, and each run ends with the message its
 // situation calls for.
+#include "app/ModMain.h"
 #include "conversion/Conversion.h"
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/RunLogFolder.h"
@@ -23,6 +21,8 @@
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
 #include "ui_FrmSelectFirm.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -3,23 +3,23 @@
 // password the operator types never appear in anything the program prints or
 // shows: not in stdout or stderr, not in a message box's text or title, not in
 // an error description, and not when the connection fails.
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
 #include "platform/Error.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProcessHardening.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/RunLogFolder.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

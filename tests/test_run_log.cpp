@@ -2,7 +2,7 @@
 // how a record's texts are written so that one run stays one line.
 #include "conversion/RunRecord.h"
 #include "platform/RunLog.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/RunLogFolder.h"
 
 #include "FileKinds.h"

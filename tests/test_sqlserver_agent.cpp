@@ -2,14 +2,14 @@
 // real FreeTDS driver: the statement on msdb and the box the server's answer gives.
 #include "conversion/Form1.h"
 #include "platform/LoginSettings.h"
-#include "platform/MessageBox.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QTest>

@@ -2,14 +2,12 @@
 // driver: start-up, sign-in and the conversion, with the exact statements the
 // server received and the rows changed behind it; and the faults that only a
 // server connection shows (deadlock victim, the link lost mid-transaction).
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/SignIn.h"
@@ -18,6 +16,8 @@
 #include "ui_Form1.h"
 #include "ui_FrmLogin.h"
 #include "ui_FrmSelectFirm.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -2,17 +2,17 @@
 // and the TDS peer: each update's count is the one the server's DONE token
 // carried, no statement is added to learn it, and a server error is recorded
 // with its number and text.
+#include "app/ModMain.h"
 #include "conversion/Form1.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/RunLogFolder.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 #include "ui_Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QJsonObject>
 #include <gtest/gtest.h>

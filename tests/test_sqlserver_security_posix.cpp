@@ -3,14 +3,14 @@
 // Connection security on the FreeTDS path: what the driver and the driver
 // manager may write to files while the utility connects.
 
+#include "app/ModMain.h"
 #include "platform/Error.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
 #include "signin/Agent.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/Reliability.h"
 #include "support/TdsPeer.h"

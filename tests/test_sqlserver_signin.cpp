@@ -1,15 +1,15 @@
 // Sign-in against SQL Server through FreeTDS and the TDS peer: the stored
 // password's bytes as a varchar (code page 1252) or nvarchar column delivers
 // them, the statement and user name the server receives.
-#include "platform/MessageBox.h"
 #include "signin/Credentials.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/SharedConnection.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 #include "ui_FrmLogin.h"
+#include "widgets/MessageBox.h"
 
 #include <QLineEdit>
 #include <gtest/gtest.h>

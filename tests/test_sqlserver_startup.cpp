@@ -1,9 +1,9 @@
 // The start-up connection to SQL Server through FreeTDS and the TDS peer: the
 // login packet the server receives, and how its refusals end the program.
+#include "app/ModMain.h"
 #include "platform/Error.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/QtPrinters.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"

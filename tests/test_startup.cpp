@@ -1,10 +1,10 @@
-#include "platform/Display.h"
-#include "platform/Handler.h"
+#include "app/ModMain.h"
 #include "platform/ProgramEnd.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModMain.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
+#include "widgets/Display.h"
+#include "widgets/Handler.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -4,13 +4,13 @@
 // Each run ends the program, so it runs in a forked child ("fast" death test)
 // that writes the trace to a file in the test's folder for the parent to read.
 #include "conversion/Form1.h"
-#include "platform/MessageBox.h"
 #include "platform/Odbc.h"
 #include "platform/ProgramEnd.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 #include "support/WindowTesting.h"
 #include "ui_Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The catalog question behind the check for an attribute's value table.
 #include "platform/Error.h"
 #include "platform/Odbc.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/SharedConnection.h"
 #include "support/TestDatabase.h"
 

@@ -1,6 +1,6 @@
 #include "support/SharedConnection.h"
 
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 #include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 

@@ -3,9 +3,9 @@
 // The operator's way through the login window, for tests that run the program's
 // windows in order (usually in a child process).
 
+#include "app/Handover.h"
 #include "conversion/Form1.h"
 #include "signin/FrmLogin.h"
-#include "startup/Handover.h"
 #include "ui_FrmLogin.h"
 
 #include <QApplication>

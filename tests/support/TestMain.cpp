@@ -1,8 +1,8 @@
 // The default main of every test program that has none of its own: a
 // QApplication (offscreen under CTest), scripted message boxes, and death tests
 // that re-run the program, since Qt starts threads of its own.
-#include "platform/MessageBox.h"
 #include "platform/QtRuntime.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,15 +1,15 @@
-#include "startup/ModMain.h"
+#include "app/ModMain.h"
 
 #include "conversion/Form1.h"
 #include "firms/FrmSelectFirm.h"
-#include "platform/Display.h"
 #include "platform/Error.h"
-#include "platform/Handler.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
 #include "signin/FrmLogin.h"
-#include "startup/ConnectionState.h"
-#include "startup/ModBase.h"
+#include "state/ConnectionState.h"
+#include "state/ModBase.h"
+#include "widgets/Display.h"
+#include "widgets/Handler.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <cstdio>

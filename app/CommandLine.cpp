@@ -1,4 +1,4 @@
-#include "startup/CommandLine.h"
+#include "app/CommandLine.h"
 
 #include "platform/LoginSettings.h"
 #include "platform/ProgramEnd.h"

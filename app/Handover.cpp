@@ -1,4 +1,4 @@
-#include "startup/Handover.h"
+#include "app/Handover.h"
 
 #include "conversion/Form1.h"
 

@@ -1,4 +1,4 @@
-#include "windows/WindowLook.h"
+#include "widgets/WindowLook.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -12,9 +12,9 @@
 
 // Q_INIT_RESOURCE names a global function, so it cannot be used inside gst.
 // Calling it is also what pulls the resources out of the static library.
-static void initWindowsResource()
+static void initPictures()
 {
-    Q_INIT_RESOURCE(windows);
+    Q_INIT_RESOURCE(pictures);
 }
 
 namespace gst
@@ -22,7 +22,7 @@ namespace gst
 
 void loadWindowResources()
 {
-    initWindowsResource();
+    initPictures();
 }
 
 QPixmap picture(const QString& path)

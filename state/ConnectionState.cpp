@@ -1,4 +1,4 @@
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
 
 std::unique_ptr<gst::LoginSettings> gLogin;
 QString gServerName;

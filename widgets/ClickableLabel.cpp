@@ -1,4 +1,4 @@
-#include "windows/ClickableLabel.h"
+#include "widgets/ClickableLabel.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "platform/KeyInjection.h"
+#include "widgets/KeyInjection.h"
 
 #include <windows.h>
 

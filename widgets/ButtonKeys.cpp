@@ -1,4 +1,4 @@
-#include "windows/ButtonKeys.h"
+#include "widgets/ButtonKeys.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>

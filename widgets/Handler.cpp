@@ -1,8 +1,8 @@
-#include "platform/Handler.h"
+#include "widgets/Handler.h"
 
 #include "platform/Error.h"
-#include "platform/MessageBox.h"
 #include "platform/ProgramEnd.h"
+#include "widgets/MessageBox.h"
 
 namespace gst
 {

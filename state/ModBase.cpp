@@ -1,8 +1,8 @@
-#include "startup/ModBase.h"
+#include "state/ModBase.h"
 
 #include "platform/Error.h"
-#include "platform/KeyInjection.h"
-#include "startup/ConnectionState.h"
+#include "state/ConnectionState.h"
+#include "widgets/KeyInjection.h"
 
 #include <QComboBox>
 #include <QSignalBlocker>
