@@ -12,62 +12,40 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
-
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace gst
 {
 
-namespace
+AppError settingsFileError(SettingsFileFault fault, const QString& shown, const QString& detail)
 {
-
-// A settings file holds a few short lines; anything much larger is not one.
-constexpr qsizetype kLongestSettingsFile = 64 * 1024;
-
-} // namespace
-
-QString defaultOdbcDriver()
-{
-#ifdef Q_OS_WIN
-    // The newest of Microsoft's SQL Server drivers registered here, else the
-    // one every Windows has.
-    for (const char* name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
-        if (identifyDriver(QLatin1String(name)) == DriverKind::Microsoft)
-            return QLatin1String(name);
+    switch (fault) {
+    case SettingsFileFault::Missing:
+        return AppError(err::kLoginSettings,
+                        QStringLiteral("The login settings file %1 was not found. Create it with the lines "
+                                       "ServerName=<server> and pwd=<password of sa>, readable only by you.")
+                            .arg(shown));
+    case SettingsFileFault::NotRegular:
+        return AppError(
+            err::kLoginSettings,
+            QStringLiteral("The login settings file %1 is not a regular file. Replace it with a "
+                           "plain text file holding ServerName=<server> and pwd=<password of sa>.")
+                .arg(shown));
+    case SettingsFileFault::TooLarge:
+        return AppError(err::kLoginSettings,
+                        QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
+                                       "few lines only.")
+                            .arg(shown, QString::number(kLongestSettingsFile)));
+    case SettingsFileFault::Unreadable:
+        break;
     }
-    return QStringLiteral("SQL Server");
-#else
-    return QStringLiteral("FreeTDS");
-#endif
+    return AppError(err::kLoginSettings,
+                    QStringLiteral("The login settings file %1 cannot be read: %2").arg(shown, detail));
 }
 
 QString loginSettingsPath()
 {
     return talvexFolder(UserFolder::Config) + QStringLiteral("/login.ini");
-}
-
-QString loginSettingsHelp()
-{
-    const QString path = printable(QDir::toNativeSeparators(loginSettingsPath()));
-    const QString keys = QStringLiteral("  Keys: ServerName, pwd, Driver, Options.");
-#ifdef Q_OS_WIN
-    return QStringLiteral("  the login component %1 where it is registered (Driver and Options still\n"
-                          "  come from the file); otherwise %LOCALAPPDATA%\\talvex\\login.ini, or\n"
-                          "  $XDG_CONFIG_HOME/talvex/login.ini when XDG_CONFIG_HOME is set; here %2.\n%3\n")
-        .arg(QLatin1String(kLoginComponentClass), path, keys);
-#else
-    return QStringLiteral("  $XDG_CONFIG_HOME/talvex/login.ini, or ~/.config/talvex/login.ini when\n"
-                          "  XDG_CONFIG_HOME is not set; here %1.\n%2 The file holds a password and is\n"
-                          "  refused unless only its owner has access to it: chmod 600 it.\n")
-        .arg(path, keys);
-#endif
 }
 
 LoginSettings parseLoginSettings(const QByteArray& content)
@@ -139,104 +117,7 @@ LoginSettings parseLoginSettings(const QByteArray& content)
 LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired)
 {
     const QString shown = QDir::toNativeSeparators(path);
-    const QString missing =
-        QStringLiteral("The login settings file %1 was not found. Create it with the lines "
-                       "ServerName=<server> and pwd=<password of sa>, readable only by you.")
-            .arg(shown);
-#ifndef Q_OS_WIN
-    // One open, then every check on that descriptor: the file cannot be swapped
-    // between the check and the read. Non-blocking, so a FIFO cannot stall start-up.
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT)
-            throw AppError(err::kLoginSettings, missing);
-        throw AppError(err::kLoginSettings, QStringLiteral("The login settings file %1 cannot be opened: %2")
-                                                .arg(shown, QString::fromLocal8Bit(std::strerror(error))));
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0)
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 cannot be examined: %2")
-                           .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISREG(st.st_mode))
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 is not a regular file. Replace it with a "
-                                      "plain text file holding ServerName=<server> and pwd=<password of sa>.")
-                           .arg(shown));
-    if (st.st_uid != ::geteuid())
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 holds the database password but belongs to "
-                                      "another user (uid %2). Make it yours: chown %3 \"%1\"")
-                           .arg(shown, QString::number(st.st_uid), QString::number(::geteuid())));
-    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        throw AppError(
-            err::kLoginSettings,
-            QStringLiteral("The login settings file %1 holds the database password but may be read "
-                           "by other users. Run: chmod 600 \"%1\"")
-                .arg(shown));
-    if (st.st_size > kLongestSettingsFile)
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
-                                      "few lines only.")
-                           .arg(shown, QString::number(kLongestSettingsFile)));
-    QByteArray content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            wipe(content);
-            throw AppError(err::kLoginSettings,
-                           QStringLiteral("The login settings file %1 cannot be read: %2")
-                               .arg(shown, QString::fromLocal8Bit(std::strerror(error))));
-        }
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<qsizetype>(got));
-        if (content.size() > kLongestSettingsFile) {
-            wipe(content);
-            throw AppError(
-                err::kLoginSettings,
-                QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
-                               "few lines only.")
-                    .arg(shown, QString::number(kLongestSettingsFile)));
-        }
-    }
-    std::fill(std::begin(buffer), std::end(buffer), '\0');
-#else
-    // No ownership or permission check on Windows: the file lives in the user's
-    // own profile. It is read only as a plain file, never through a link.
-    QFile file(path);
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        throw AppError(err::kLoginSettings, missing);
-    if (!info.isFile() || info.isSymLink() || info.isJunction())
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 is not a regular file. Replace it with a "
-                                      "plain text file holding ServerName=<server> and pwd=<password of sa>.")
-                           .arg(shown));
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(
-            err::kLoginSettings,
-            QStringLiteral("The login settings file %1 cannot be read: %2").arg(shown, file.errorString()));
-    QByteArray content = file.read(kLongestSettingsFile + 1);
-    if (content.size() > kLongestSettingsFile) {
-        wipe(content);
-        throw AppError(err::kLoginSettings,
-                       QStringLiteral("The login settings file %1 is larger than %2 bytes; it should hold a "
-                                      "few lines only.")
-                           .arg(shown, QString::number(kLongestSettingsFile)));
-    }
-#endif
+    QByteArray content = readSettingsFile(path, shown);
     LoginSettings s = parseLoginSettings(content);
     wipe(content);
     if (serverRequired && s.serverName.trimmed().isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace gst
@@ -40,5 +41,18 @@ LoginSettings readLoginSettingsFrom(const QString& path, bool serverRequired = t
 // AppError(err::kLoginSettings) for a line that is not UTF-8 or holds a control
 // character, naming its key.
 LoginSettings parseLoginSettings(const QByteArray& content);
+
+class AppError;
+
+// A settings file holds a few short lines; anything much larger is not one.
+constexpr qsizetype kLongestSettingsFile = 64 * 1024;
+
+// The settings file's bytes, read and checked as this system allows; `shown`
+// names it in messages. For readLoginSettingsFrom, one file for each system.
+QByteArray readSettingsFile(const QString& path, const QString& shown);
+
+enum class SettingsFileFault { Missing, NotRegular, TooLarge, Unreadable };
+// The error for a fault of the settings file; `detail` says why it is unreadable.
+AppError settingsFileError(SettingsFileFault fault, const QString& shown, const QString& detail = QString());
 
 } // namespace gst

@@ -21,6 +21,11 @@ constexpr qint64 kRunLogLimit = 1024 * 1024;
 // Returns whether the line was written.
 bool appendRunLog(const QByteArray& line);
 
+// The file work of appendRunLog, one file for each system: appends `data` to the
+// log at `path` under its lock, moving a full file aside first; false with the
+// reason when it cannot.
+bool appendToLogFile(const QString& path, const QByteArray& data, QString* reason);
+
 // The operating-system account the program runs as: the password database's
 // name for the effective user, else USER (USERNAME on Windows).
 QString operatingSystemUser();

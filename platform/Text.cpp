@@ -2,13 +2,6 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace gst
 {
 
@@ -52,21 +45,6 @@ void wipe(QByteArray& bytes)
 {
     if (!bytes.isEmpty())
         std::fill(bytes.data(), bytes.data() + bytes.size(), '\0');
-}
-
-void writeText(std::FILE* stream, const QString& text)
-{
-#ifdef Q_OS_WIN
-    // A windowed program started from a console has no standard streams of
-    // its own: it writes to that console, unless its output was redirected.
-    const DWORD which = stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
-    const HANDLE handle = GetStdHandle(which);
-    if ((handle == nullptr || handle == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
-        std::freopen("CONOUT$", "w", stream);
-    _setmode(_fileno(stream), _O_BINARY);
-#endif
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
 }
 
 } // namespace gst

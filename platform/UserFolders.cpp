@@ -1,7 +1,6 @@
 #include "platform/UserFolders.h"
 
 #include <QDir>
-#include <QStandardPaths>
 
 namespace gst
 {
@@ -11,14 +10,8 @@ QString talvexFolder(UserFolder kind)
     const bool config = kind == UserFolder::Config;
     // A relative value is invalid and ignored, as the XDG rules say.
     QString base = qEnvironmentVariable(config ? "XDG_CONFIG_HOME" : "XDG_DATA_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
-#ifdef Q_OS_WIN
-        // Qt asks the shell for LocalAppData; both kinds live there.
-        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-#else
-        base = QDir::homePath() + (config ? QStringLiteral("/.config") : QStringLiteral("/.local/share"));
-#endif
-    }
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = systemUserBase(kind);
     return QDir::cleanPath(base + QStringLiteral("/talvex"));
 }
 

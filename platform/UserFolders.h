@@ -17,4 +17,7 @@ enum class UserFolder {
 // LocalAppData folder as the shell knows it, whatever LOCALAPPDATA says.
 QString talvexFolder(UserFolder kind);
 
+// The system's own base for that kind, when XDG names none.
+QString systemUserBase(UserFolder kind);
+
 } // namespace gst

@@ -5,18 +5,15 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#endif
 
 namespace gst
 {
 
 namespace
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 bool isSet(const char* name)
 {
     return !qEnvironmentVariableIsEmpty(name);
@@ -59,12 +56,10 @@ bool localDisplayGone(const QByteArray& display)
     const QByteArray path = "/tmp/.X11-unix/X" + number;
     return !connects(path, true) && !connects(path, false);
 }
-#endif
 } // namespace
 
 QString missingDisplay()
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     // The command line takes no Qt options: the platform comes from the environment.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     // "xcb:option=..." and lists such as "wayland;xcb" name their first choice first.
@@ -84,9 +79,6 @@ QString missingDisplay()
     if (localDisplayGone(display))
         return QStringLiteral("no X server answers on DISPLAY ") + QString::fromLocal8Bit(display);
     return QString();
-#else
-    return QString();
-#endif
 }
 
 } // namespace gst

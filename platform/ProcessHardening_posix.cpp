@@ -1,0 +1,16 @@
+#include "platform/ProcessHardening.h"
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+namespace gst
+{
+
+void disableCoreDumps()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+} // namespace gst
