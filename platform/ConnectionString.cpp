@@ -1,6 +1,7 @@
 #include "platform/ConnectionString.h"
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -265,15 +266,6 @@ bool managerReadsOnlyOurDriver(const QString& s, const QString& driver)
 {
     throw AppError(err::kInvalidArgument,
                    QStringLiteral("%1 cannot be used: it %2. %3").arg(what, problem, fix));
-}
-
-bool hasControlCharacter(const QString& value)
-{
-    for (const QChar c : value) {
-        if (c.category() == QChar::Other_Control)
-            return true;
-    }
-    return false;
 }
 
 // Values SQL Server itself could not take, whichever driver is named.

@@ -23,6 +23,16 @@ namespace
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
+// Native error numbers the diagnostics are told apart by.
+// SQL Server's:
+constexpr long kCannotOpenDatabase = 4060; // the server is up but cannot open the database named
+constexpr long kLoginRefused = 18456;      // the login was refused
+constexpr long kNoTransactionOpen = 3903;  // a rollback found no transaction open
+// FreeTDS's own failures of the link: read, write, end of file.
+constexpr long kTdsReadFailed = 20004;
+constexpr long kTdsWriteFailed = 20006;
+constexpr long kTdsServerGone = 20017;
+
 Connection::TraceHook& traceHook()
 {
     static Connection::TraceHook hook;
@@ -168,16 +178,16 @@ long classifyDiagnostics(const std::vector<DiagRecord>& records, bool connecting
     bool loginRefused = false;
     bool unreachable = false;
     for (const DiagRecord& r : records) {
-        if (r.nativeError == 4060) // the server is up but cannot open the database named
+        if (r.nativeError == kCannotOpenDatabase)
             databaseUnavailable = true;
-        if (r.sqlState == QLatin1String("28000") || r.nativeError == 18456)
+        if (r.sqlState == QLatin1String("28000") || r.nativeError == kLoginRefused)
             loginRefused = true;
         if (r.sqlState.startsWith(QLatin1String("08")) || r.sqlState == QLatin1String("HYT00") ||
             r.sqlState == QLatin1String("HYT01") || r.sqlState.startsWith(QLatin1String("IM0")))
             unreachable = true;
-        // FreeTDS's own read, write and end-of-file failures of the link: a
-        // rollback on a lost connection reports only these, as a warning state.
-        if (r.nativeError == 20004 || r.nativeError == 20006 || r.nativeError == 20017)
+        // A rollback on a lost connection reports only FreeTDS's own, as a warning state.
+        if (r.nativeError == kTdsReadFailed || r.nativeError == kTdsWriteFailed ||
+            r.nativeError == kTdsServerGone)
             unreachable = true;
     }
     if (databaseUnavailable)
@@ -278,11 +288,6 @@ bool Connection::isOpen() const
     return m_open;
 }
 
-void Connection::raiseFrom(short handleType, void* handle, bool connecting) const
-{
-    raiseFromHandle(handleType, handle, connecting);
-}
-
 void Connection::open()
 {
     if (m_open)
@@ -339,7 +344,7 @@ void Connection::open()
     if (!m_dbc) {
         SQLHDBC dbc = nullptr;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, static_cast<SQLHENV>(m_env), &dbc)))
-            raiseFrom(SQL_HANDLE_ENV, m_env, true);
+            raiseFromHandle(SQL_HANDLE_ENV, m_env, true);
         m_dbc = dbc;
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
     }
@@ -364,7 +369,7 @@ void Connection::open()
         catalog.push_back(u'\0');
         const SQLRETURN rc = SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, wideData(catalog), SQL_NTS);
         if (!SQL_SUCCEEDED(rc))
-            raiseFrom(SQL_HANDLE_DBC, m_dbc, true);
+            raiseFromHandle(SQL_HANDLE_DBC, m_dbc, true);
     }
 
     // NUL-terminated: a length could be cut to 16 bits on the way.
@@ -462,7 +467,7 @@ void* Connection::allocStatement()
                                       "context."));
     SQLHSTMT stmt = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(m_dbc), &stmt)))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+        raiseFromHandle(SQL_HANDLE_DBC, m_dbc, false);
     return stmt;
 }
 
@@ -565,7 +570,7 @@ void Connection::beginTrans()
     const SQLRETURN rc = SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
     if (!SQL_SUCCEEDED(rc))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+        raiseFromHandle(SQL_HANDLE_DBC, m_dbc, false);
     m_inTransaction = true;
     m_commitFailed = false;
 }
@@ -619,7 +624,7 @@ void Connection::endTransaction(bool commit)
     // began after the commit); a driver that refuses is in a state not known.
     if (!SQL_SUCCEEDED(SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
-        raiseFrom(SQL_HANDLE_DBC, m_dbc, false);
+        raiseFromHandle(SQL_HANDLE_DBC, m_dbc, false);
 }
 
 bool Connection::serverHadRolledBack(const std::vector<DiagRecord>& records)
@@ -627,7 +632,7 @@ bool Connection::serverHadRolledBack(const std::vector<DiagRecord>& records)
     // SQL Server rolls a deadlock victim's transaction back itself, and then
     // answers the driver's rollback with 3903: nothing is open there any more.
     for (const DiagRecord& r : records) {
-        if (r.nativeError == 3903)
+        if (r.nativeError == kNoTransactionOpen)
             return true;
     }
     return false;

@@ -102,7 +102,6 @@ private:
     void confirmDatabase();
     static bool serverHadRolledBack(const std::vector<DiagRecord>& records);
     void resyncAfterServerRollback(const std::vector<DiagRecord>& records);
-    [[noreturn]] void raiseFrom(short handleType, void* handle, bool connecting) const;
 
     QString m_provider;
     ConnectionTarget m_target;

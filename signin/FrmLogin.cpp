@@ -128,7 +128,8 @@ FrmLogin::~FrmLogin() = default;
 
 void FrmLogin::keyPressEvent(QKeyEvent* event)
 {
-    // No button cancels this window, so Esc must not close it.
+    // Esc takes the Cancel path from the user name only (its key handler);
+    // QDialog would otherwise close the window on Esc from any field.
     if (event->matches(QKeySequence::Cancel)) {
         event->ignore();
         return;
@@ -149,8 +150,6 @@ namespace
 // The window's outer height once active, title bar and borders included:
 // the band of hidden check boxes at the bottom is cut off.
 constexpr int kActiveOuterHeight = 137; // 2050 twips
-
-constexpr int kVirtualKeyTab = 9;
 
 } // namespace
 
@@ -310,8 +309,8 @@ bool FrmLogin::fieldKeyPress(QLineEdit* field, const QKeyEvent& key)
     if (field == m_ui->txtUserName) {
         // On to the password, through the input queue: a whole key stroke, so
         // that Windows does not count Tab as held down afterwards.
-        SendKeyEvent(kVirtualKeyTab, true);
-        SendKeyEvent(kVirtualKeyTab, false);
+        SendKeyEvent(kVkTab, true);
+        SendKeyEvent(kVkTab, false);
     } else
         cmdOk_Click();
     return true;

@@ -3,7 +3,6 @@
 // The operator's way through the login window, for tests that run the program's
 // windows in order (usually in a child process).
 
-#include "app/Handover.h"
 #include "conversion/Form1.h"
 #include "signin/FrmLogin.h"
 #include "ui_FrmLogin.h"
@@ -15,7 +14,7 @@
 inline void signInThroughLoginWindow(const QString& user = QStringLiteral("admin"),
                                      const QString& password = QStringLiteral("admin123"))
 {
-    auto* login = new FrmLogin(&ShowConversionWindow);
+    auto* login = new FrmLogin(&Form1::openConversionWindow);
     login->Form_Load();
     login->show();
     login->ui()->txtUserName->setText(user);

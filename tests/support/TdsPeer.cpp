@@ -1,5 +1,6 @@
 #include "TdsPeer.h"
 #include "FixtureShare.h"
+#include "TestDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,26 +91,12 @@ constexpr int kPollSliceMs = 50;
 // SQL_Latin1_General_CP1_CI_AS: code page 1252.
 const std::array<std::uint8_t, 5> kCollation1252 = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
-// Windows-1252 codes 0x80 to 0x9F; the five undefined ones stand for U+0081,
-// U+008D, U+008F, U+0090 and U+009D, as SQL Server keeps them.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 QByteArray toCp1252(const QString& text)
 {
     QByteArray out;
     out.reserve(text.size());
     for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        int code = -1;
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
-            code = u;
-        for (std::size_t i = 0; code < 0 && i < kCp1252High.size(); ++i) {
-            if (kCp1252High[i] == u)
-                code = int(0x80 + i);
-        }
+        const int code = cp1252Code(ch);
         out.append(char(code < 0 ? '?' : code));
     }
     return out;
@@ -119,10 +106,8 @@ QString fromCp1252(const QByteArray& bytes)
 {
     QString out;
     out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out.append(b >= 0x80 && b <= 0x9F ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b)));
-    }
+    for (const char c : bytes)
+        out.append(cp1252Char(static_cast<unsigned char>(c)));
     return out;
 }
 

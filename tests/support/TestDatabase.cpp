@@ -91,33 +91,32 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-// Unicode code points of Windows-1252 0x80..0x9F; the undefined five keep their own number.
-constexpr std::array<char16_t, 32> kHighControlRange = {
+} // namespace
+
+// Code page 1252's codes 0x80 to 0x9F; the five undefined ones stand for
+// U+0081, U+008D, U+008F, U+0090 and U+009D, as SQL Server keeps them.
+constexpr std::array<char16_t, 32> kCp1252High = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-char16_t charOfCode(int code)
+QChar cp1252Char(int code)
 {
-    if (code >= 0x80 && code <= 0x9F)
-        return kHighControlRange[std::size_t(code - 0x80)];
-    return char16_t(code);
+    return code >= 0x80 && code <= 0x9F ? QChar(kCp1252High[std::size_t(code - 0x80)])
+                                        : QChar(char16_t(code));
 }
 
-int codeOfChar(QChar ch)
+int cp1252Code(QChar ch)
 {
     const char16_t u = ch.unicode();
-    for (int code = 0x80; code <= 0x9F; ++code) {
-        if (kHighControlRange[std::size_t(code - 0x80)] == u)
-            return code;
-    }
     if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
         return u;
-    throw std::invalid_argument(
-        QStringLiteral("U+%1 has no Windows-1252 code").arg(int(u), 4, 16, QLatin1Char('0')).toStdString());
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == u)
+            return int(0x80 + i);
+    }
+    return -1;
 }
-
-} // namespace
 
 TestDatabase::TestDatabase()
 {
@@ -316,8 +315,14 @@ QString TestDatabase::storedPasswordForm(const QString& clear)
 {
     QString stored;
     stored.reserve(clear.size());
-    for (const QChar ch : clear)
-        stored.append(QChar(charOfCode(255 - codeOfChar(ch))));
+    for (const QChar ch : clear) {
+        const int code = cp1252Code(ch);
+        if (code < 0)
+            throw std::invalid_argument(QStringLiteral("U+%1 has no Windows-1252 code")
+                                            .arg(int(ch.unicode()), 4, 16, QLatin1Char('0'))
+                                            .toStdString());
+        stored.append(cp1252Char(255 - code));
+    }
     return stored;
 }
 

@@ -129,6 +129,12 @@ private:
     QByteArray m_configEnvOld;
 };
 
+// Code page 1252 as SQL Server keeps it: the character of a code (0 to 255), and
+// the code of a character or -1. The suite's own table, apart from the
+// program's, so that each checks the other; the TDS peer speaks it too.
+QChar cp1252Char(int code);
+int cp1252Code(QChar ch);
+
 // Unqualified spellings of the helpers above.
 inline QString storedPasswordForm(const QString& clear)
 {

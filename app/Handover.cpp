@@ -1,8 +1,0 @@
-#include "app/Handover.h"
-
-#include "conversion/Form1.h"
-
-void ShowConversionWindow()
-{
-    Form1::openConversionWindow();
-}
