@@ -1,21 +1,13 @@
 #include "platform/ConnectionString.h"
 
 #include "platform/Error.h"
+#include "platform/OdbcCalls.h"
 #include "platform/Text.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-#include <odbcinst.h>
-#ifdef Q_OS_WIN
-// Names are looked up as bytes on every system (they are printable ASCII).
-#undef SQLGetPrivateProfileString
-#endif
 
 namespace gst
 {

@@ -28,6 +28,14 @@ QString describeDiagnostics(const std::vector<DiagRecord>& records);
 
 class ResultSet;
 
+// Frees an ODBC handle of its kind (SQL_HANDLE_ENV, SQL_HANDLE_DBC or
+// SQL_HANDLE_STMT) when its owner lets it go, on every path.
+struct OdbcHandleReleaser {
+    short type = 0;
+    void operator()(void* handle) const;
+};
+using OdbcHandle = std::unique_ptr<void, OdbcHandleReleaser>;
+
 // A statement parameter: values chosen by the operator go in bound, never pasted.
 using Params = std::vector<QString>;
 
@@ -93,9 +101,9 @@ public:
 
 private:
     friend class ResultSet;
-    void* allocStatement();
-    // Sends one statement with its parameters; the caller owns the statement.
-    void* run(const QString& sql, const Params& params);
+    OdbcHandle allocStatement();
+    // Sends one statement with its parameters.
+    OdbcHandle run(const QString& sql, const Params& params);
     void trace(const QString& sql) const;
     void endTransaction(bool commit);
     // Refuses an open connection that is not in the database it was asked for.
@@ -105,8 +113,8 @@ private:
 
     QString m_provider;
     ConnectionTarget m_target;
-    void* m_env = nullptr;
-    void* m_dbc = nullptr;
+    OdbcHandle m_env;
+    OdbcHandle m_dbc; // freed before the environment it belongs to
     bool m_open = false;
     bool m_inTransaction = false;
     bool m_commitFailed = false; // in this transaction; whether it landed is not known
@@ -145,12 +153,12 @@ private:
         QString name;
         short sqlType = 0;
     };
-    ResultSet(Connection* connection, void* stmt);
+    ResultSet(Connection* connection, OdbcHandle stmt);
     int indexOf(const QString& columnName) const;
     Value readColumn(int index);
 
     Connection* m_connection; // null once closed: the connection forgets it then
-    void* m_stmt;
+    OdbcHandle m_stmt;
     std::vector<Column> m_columns;
     std::vector<bool> m_fetched;
     std::vector<Value> m_cache;
