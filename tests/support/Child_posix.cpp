@@ -1,6 +1,5 @@
 #include "support/FixtureShare.h"
 #include "support/Reliability.h"
-#include "support/TdsPeer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -66,7 +65,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    TdsPeer::settleAll();
+    settleThreads();
     QElapsedTimer clock;
     clock.start();
     const pid_t pid = ::fork();

@@ -1,6 +1,5 @@
 #include "support/FixtureShare.h"
 #include "support/Reliability.h"
-#include "support/TdsPeer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -173,7 +172,7 @@ ChildOutcome runChild(const std::function<void()>& body, int timeoutMs)
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    TdsPeer::settleAll();
+    settleThreads();
     qputenv(kChildVariable, QByteArray::number(index));
     qputenv(kEarlierVariable, earlierPath.toLocal8Bit());
     std::wstring command = L"\"" +

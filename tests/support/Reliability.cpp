@@ -3,18 +3,39 @@
 #include "support/FixtureShare.h"
 
 #include "platform/Odbc.h"
-#include "support/TdsPeer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 namespace reliability
 {
+
+namespace
+{
+std::vector<void (*)()>& settlers()
+{
+    static std::vector<void (*)()> list;
+    return list;
+}
+} // namespace
+
+void settleBeforeChildren(void (*settle)())
+{
+    if (std::find(settlers().begin(), settlers().end(), settle) == settlers().end())
+        settlers().push_back(settle);
+}
+
+void settleThreads()
+{
+    for (void (*settle)() : settlers())
+        settle();
+}
 
 // ---------------------------------------------------------------- children
 

@@ -47,6 +47,13 @@ struct ChildOutcome {
 // after `timeoutMs` is killed.
 ChildOutcome runChild(const std::function<void()>& body, int timeoutMs = 60000);
 
+// Threads of the test's own (the TDS peer's) are brought to rest before a child
+// starts: a child forked while one is inside the allocator waits forever for
+// its lock. What starts such threads registers how to settle them; runChild
+// calls them all.
+void settleBeforeChildren(void (*settle)());
+void settleThreads();
+
 // In a Windows child replaying its test on the way to its own runChild: the
 // earlier children were the parent's (runChild returns what they ended with),
 // and so are the checks of what they did; a test's loop skips them.

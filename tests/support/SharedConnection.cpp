@@ -1,7 +1,6 @@
 #include "support/SharedConnection.h"
 
 #include "state/ConnectionState.h"
-#include "support/TdsPeer.h"
 #include "support/TestDatabase.h"
 
 void connectShared(const TestDatabase& db, const QString& catalog)
@@ -17,28 +16,6 @@ void connectShared(const TestDatabase& db, const QString& catalog)
     c->open();
     gConnection = std::move(c);
     gServerName = db.folder();
-    gDatabaseName = catalog;
-}
-
-std::unique_ptr<gst::Connection> openThroughPeer(const TdsPeer& peer, const QString& catalog,
-                                                 const QString& password, const QString& options)
-{
-    auto c = std::make_unique<gst::Connection>();
-    c->setProvider(QStringLiteral("SQLOLEDB"));
-    c->setDriver(QStringLiteral("FreeTDS"), options);
-    c->setProperty(QStringLiteral("Data Source"), peer.serverName());
-    c->setProperty(QStringLiteral("Initial Catalog"), catalog);
-    c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
-    c->setProperty(QStringLiteral("Password"), password);
-    c->open();
-    return c;
-}
-
-void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
-                              const QString& options)
-{
-    gConnection.reset();
-    gConnection = openThroughPeer(peer, catalog, password, options);
     gDatabaseName = catalog;
 }
 

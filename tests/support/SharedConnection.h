@@ -11,18 +11,5 @@ class TestDatabase;
 // settings or the run-date gate.
 void connectShared(const TestDatabase& db, const QString& catalog);
 
-// A connection to database `catalog` through the FreeTDS driver to a running
-// TdsPeer, as user "sa" with `password`, opened the way ConnectDatabase opens one.
-class TdsPeer;
-namespace gst
-{
-class Connection;
-}
-std::unique_ptr<gst::Connection> openThroughPeer(const TdsPeer& peer, const QString& catalog,
-                                                 const QString& password, const QString& options = QString());
-// The same, made gConnection.
-void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
-                              const QString& options = QString());
-
 // Statements currently open on gConnection.
 int sharedOpenStatements();

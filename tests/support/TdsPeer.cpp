@@ -1,6 +1,8 @@
 #include "TdsPeer.h"
 #include "FixtureShare.h"
+#include "Reliability.h"
 #include "TestDatabase.h"
+#include "state/ConnectionState.h"
 
 #include <QDir>
 #include <QFile>
@@ -2649,6 +2651,7 @@ void TdsPeer::start()
     }
     std::lock_guard<std::mutex> lock(registryMutex());
     registry().insert(this);
+    reliability::settleBeforeChildren(&TdsPeer::settleAll);
     d.share.offer(serverName());
 }
 
@@ -2773,4 +2776,26 @@ QStringList TdsPeer::browserRequests() const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     return m_impl->browser;
+}
+
+std::unique_ptr<gst::Connection> openThroughPeer(const TdsPeer& peer, const QString& catalog,
+                                                 const QString& password, const QString& options)
+{
+    auto c = std::make_unique<gst::Connection>();
+    c->setProvider(QStringLiteral("SQLOLEDB"));
+    c->setDriver(QStringLiteral("FreeTDS"), options);
+    c->setProperty(QStringLiteral("Data Source"), peer.serverName());
+    c->setProperty(QStringLiteral("Initial Catalog"), catalog);
+    c->setProperty(QStringLiteral("User ID"), QStringLiteral("sa"));
+    c->setProperty(QStringLiteral("Password"), password);
+    c->open();
+    return c;
+}
+
+void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
+                              const QString& options)
+{
+    gConnection.reset();
+    gConnection = openThroughPeer(peer, catalog, password, options);
+    gDatabaseName = catalog;
 }

@@ -281,3 +281,15 @@ public:
 private:
     std::unique_ptr<Impl> m_impl;
 };
+
+namespace gst
+{
+class Connection;
+}
+// A connection to database `catalog` through the FreeTDS driver to a running
+// TdsPeer, as user "sa" with `password`, opened the way ConnectDatabase opens one.
+std::unique_ptr<gst::Connection> openThroughPeer(const TdsPeer& peer, const QString& catalog,
+                                                 const QString& password, const QString& options = QString());
+// The same, made gConnection.
+void connectSharedThroughPeer(const TdsPeer& peer, const QString& catalog, const QString& password,
+                              const QString& options = QString());

@@ -1,10 +1,18 @@
-// The default main of every test program that has none of its own: a
-// QApplication (offscreen under CTest), scripted message boxes, and death tests
-// that re-run the program, since Qt starts threads of its own.
+// The main of every test program: a QCoreApplication for a test of the bottom
+// layer alone, else a QApplication (offscreen under CTest) with scripted
+// message boxes; death tests re-run the program, since Qt starts threads of
+// its own.
 #include "platform/QtRuntime.h"
+#ifdef GST_TEST_WINDOWS
 #include "widgets/MessageBox.h"
 
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -28,8 +36,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", qgetenv("GST_TEST_PLATFORM"));
     else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
+#ifdef GST_TEST_WINDOWS
     gst::msgbox_seam::setScripted(true);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     return RUN_ALL_TESTS();
