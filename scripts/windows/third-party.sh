@@ -16,8 +16,14 @@ work=$prefix.work
 mkdir -p "$work"
 cd "$work"
 
+# Debian's source of a package, fetched once; apt-get's errors are shown (a
+# missing deb-src line, a mirror that does not answer).
+fetch_source() {
+  ls "$1"_*.orig.tar.* >/dev/null 2>&1 || apt-get source --download-only "$1" >/dev/null
+}
+
 if [ ! -e "$prefix/.qt-built" ]; then
-  [ -n "$(ls qt6-base_*.orig.tar.xz 2>/dev/null)" ] || apt-get source --download-only qt6-base >/dev/null 2>&1
+  fetch_source qt6-base
   src=$(find . -maxdepth 1 -type d -name 'qtbase*' | head -n1)
   if [ -z "$src" ]; then
     tar xf qt6-base_*.orig.tar.xz
@@ -45,11 +51,11 @@ if [ ! -e "$prefix/.qt-built" ]; then
 fi
 
 if [ ! -e "$prefix/.sqlite-built" ]; then
-  apt-get source --download-only sqlite3 >/dev/null 2>&1
+  fetch_source sqlite3
   tar xf sqlite3_*.orig.tar.xz
   src=$(find . -maxdepth 1 -type d -name 'sqlite3-*' | head -n1)
   # The amalgamation is made by the host's tools, then compiled for Windows.
-  (mkdir sqlite-host && cd sqlite-host && "../$src/configure" >/dev/null && make -s sqlite3.c sqlite3.h)
+  (mkdir -p sqlite-host && cd sqlite-host && "../$src/configure" >/dev/null && make -s sqlite3.c sqlite3.h)
   mkdir -p "$prefix/include" "$prefix/lib"
   x86_64-w64-mingw32-gcc-posix -O2 -c sqlite-host/sqlite3.c -o sqlite3.o -DSQLITE_THREADSAFE=1 \
     -DSQLITE_ENABLE_COLUMN_METADATA
@@ -60,7 +66,7 @@ if [ ! -e "$prefix/.sqlite-built" ]; then
 fi
 
 if [ ! -e "$prefix/.openssl-built" ]; then
-  apt-get source --download-only openssl >/dev/null 2>&1
+  fetch_source openssl
   tar xf openssl_*.orig.tar.gz
   src=$(find . -maxdepth 1 -type d -name 'openssl-*' | head -n1)
   (cd "$src" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- --prefix="$prefix" \
