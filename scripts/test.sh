@@ -8,7 +8,7 @@ build_dir=build
 extra=()
 if [ "${GST_SANITIZE:-0}" = "1" ]; then
   build_dir=build-asan
-  extra=(-DGST_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  extra=(-DGST_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DGST_BUILD_BENCH=OFF)
   export ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:halt_on_error=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 else
