@@ -4,10 +4,7 @@
 # the work tree, then builds gstconvert.exe and its tests into build-windows and
 # packs the installer and the portable zip into build-windows/dist.
 #   GST_WINDOWS_CACHE  where the cache lives (default ~/.cache/gstconvert-windows)
-# With --packages it only installs; with --third-party it stops after the cache.
 set -euo pipefail
-mode=${1:-}
-case "$mode" in ""|--packages|--third-party) ;; *) echo "usage: $0 [--packages|--third-party]" >&2; exit 2 ;; esac
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
@@ -33,7 +30,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   # come that way, as they did where this was tried.
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
-[ "$mode" = --packages ] && exit 0
 
 # The cache is keyed by Qt's version and by the scripts that build it.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev | sed 's/[+~-].*//')
@@ -46,7 +42,6 @@ if [ ! -e "$prefix/.qt-built" ] || [ ! -e "$prefix/.sqlite-built" ] || [ ! -e "$
   scripts/windows/third-party.sh "$prefix"
   echo "Built them in $(( $(date +%s) - start )) s"
 fi
-[ "$mode" = --third-party ] && exit 0
 
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DGST_WINDOWS_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
