@@ -99,15 +99,8 @@ if [ ! -e "$prefix/.openssl-built" ]; then
   fetch_source openssl
   tar xf openssl_*.orig.tar.gz
   src=$(find . -maxdepth 1 -type d -name 'openssl-*' | head -n1)
-  # Only what the TDS peer's TLS 1.2 needs (an EC P-256 certificate signed with
-  # SHA-256, AES-GCM and ChaCha20): the other algorithms and protocols go.
-  unused=()
-  for feature in aria bf blake2 camellia cast cmp cms comp ct des dsa dtls ec2m engine gost idea md4 mdc2 ocb \
-      ocsp rc2 rc4 rmd160 scrypt seed siphash siv sm2 sm3 sm4 srp srtp ts ui-console whirlpool; do
-    unused+=("no-$feature")
-  done
   (cd "$src" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- --prefix="$prefix" \
-     --libdir=lib no-shared no-tests no-module no-legacy "${unused[@]}" >/dev/null &&
+     --libdir=lib no-shared no-tests no-module no-legacy >/dev/null &&
    make -s -j"$jobs" build_libs >/dev/null && make -s install_dev >/dev/null)
   touch "$prefix/.openssl-built"
 fi
